@@ -1,0 +1,237 @@
+#include "configuration.h"
+
+#include "updatechecker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QSettings>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int defaultStreams = 6;
+constexpr int tempDirCandidates = 1000;
+
+QString& appRootPathOverride()
+{
+    static QString path;
+    return path;
+}
+
+bool askRetryInMessageBox()
+{
+    const auto answer = QMessageBox::critical(nullptr, Configuration::tr("Error"),
+                                              Configuration::tr("Failed to query latest client\nversion from update server."),
+                                              QMessageBox::Retry | QMessageBox::Abort);
+    return answer != QMessageBox::Abort;
+}
+
+// Creates the directory only if nothing exists at the path, private to this user. A
+// directory that someone else created in the shared temporary folder is never adopted.
+bool createPrivateDirectory(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::mkdir(encoded.constData(), S_IRWXU) != 0)
+        return false;
+    // The umask may have taken owner bits away; the directory is ours, so set them.
+    return ::chmod(encoded.constData(), S_IRWXU) == 0;
+}
+
+} // namespace
+
+Configuration::Configuration() : retryPrompt(askRetryInMessageBox) {}
+
+bool Configuration::parseCommandLineOptions()
+{
+    return parseCommandLineOptions(QCoreApplication::arguments());
+}
+
+bool Configuration::parseCommandLineOptions(const QStringList& args)
+{
+    getUpdateChannel();
+    startMode = 0;
+
+    const int n = args.size();
+
+    if (n >= 2 && args.at(1) == QLatin1String("--nouser")) {
+        if (n > 3 && !getClientTypeVersion(args, 2))
+            return false;
+        if (n > 4 && args.at(4) != QLatin1String("#"))
+            versionName = args.at(4);
+        if (n > 5)
+            news = args.at(5);
+        if (!getDefaultParameters())
+            return false;
+        startMode = 1;
+        return true;
+    }
+
+    if (n == 3)
+        return getClientTypeVersion(args, 1);
+
+    return getDefaultParameters();
+}
+
+void Configuration::getUpdateChannel()
+{
+    QSettings settings(settingsFilePath(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("Channel"));
+    if (!settings.value(QStringLiteral("alpha")).toString().isEmpty()) {
+        updateChannel = Alpha;
+        clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
+    } else {
+        updateChannel = settings.value(QStringLiteral("beta"), false).toBool() ? Beta : Stable;
+        clientVersion = 0;
+    }
+}
+
+bool Configuration::getClientTypeVersion(const QStringList& args, int index)
+{
+    if (index < 0 || index >= args.size()) {
+        emit fatalError(QStringLiteral("No client type specified"));
+        return false;
+    }
+    clientType = args.at(index);
+    if (index + 1 >= args.size()) {
+        emit fatalError(QStringLiteral("No client version specified"));
+        return false;
+    }
+    return getClientVersionFromString(args.at(index + 1), tr("Invalid version nr (%1)"));
+}
+
+bool Configuration::getClientVersionFromString(const QString& text, const QString& errorFormat)
+{
+    // A version already known (the Alpha channel's alphaRevno) wins over the text.
+    if (clientVersion != 0)
+        return true;
+
+    bool ok = false;
+    clientVersion = text.toInt(&ok, 10);
+    if (ok)
+        return true;
+    emit fatalError(errorFormat.arg(text));
+    return false;
+}
+
+QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
+{
+    UpdateChecker checker;
+    while (!checker.checkUpdate()) {
+        if (!retryPrompt())
+            return {};
+    }
+    news = checker.newsText;
+    return checker.getClientVersionByChannel(channel);
+}
+
+bool Configuration::getDefaultParameters()
+{
+    if (clientType.isEmpty())
+        clientType = getUpdateType();
+    if (clientVersion != 0)
+        return true;
+
+    const QPair<QString, QString> latest = getLatestClientVersion(updateChannel, news);
+    if (latest.first.isEmpty())
+        return false;
+    if (!getClientVersionFromString(latest.first, tr("Update server returned invalid version nr (%1)")))
+        return false;
+    versionName = latest.second;
+    return true;
+}
+
+void Configuration::getProxyAndDownloadConcurrency()
+{
+    QSettings settings(settingsFilePath(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("update"));
+    proxy = settings.value(QStringLiteral("proxy")).toString();
+    downloadConcurrency = settings.value(QStringLiteral("streams"), defaultStreams).toInt();
+    if (downloadConcurrency < 1)
+        downloadConcurrency = defaultStreams;
+}
+
+bool Configuration::createTempDir()
+{
+    QString base = QDir::tempPath();
+    if (base.isEmpty()) {
+        emit fatalError(QStringLiteral("Unable to get temp directory."));
+        return false;
+    }
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    base += QLatin1String("voxmere_temp_");
+
+    for (int i = 0; i < tempDirCandidates; ++i) {
+        const QString candidate = base + QString::number(i);
+        if (createPrivateDirectory(candidate)) {
+            tempDir = candidate;
+            return true;
+        }
+    }
+    emit fatalError(QStringLiteral("Unable to create temp directory."));
+    return false;
+}
+
+bool Configuration::initalizeStart(const QString& previousTempDir)
+{
+    if (previousTempDir.isEmpty())
+        return createTempDir();
+    tempDir = previousTempDir;
+    return true;
+}
+
+QString Configuration::getAppRootPath()
+{
+    const QString& override = appRootPathOverride();
+    return override.isEmpty() ? QCoreApplication::applicationDirPath() : override;
+}
+
+QString Configuration::getUpdateType()
+{
+    return QStringLiteral("client_linux_amd64");
+}
+
+QString Configuration::getClientBinaryName()
+{
+    return QStringLiteral("vx5client_runscript.sh");
+}
+
+const QString& Configuration::getSpecialFileRenamePrefix()
+{
+    static const QString prefix = QStringLiteral("_old_");
+    return prefix;
+}
+
+QStringList Configuration::getSpecialFileNames()
+{
+    return {QStringLiteral("update"),
+            QStringLiteral("libQtCore.so.4"),
+            QStringLiteral("libQtGui.so.4"),
+            QStringLiteral("libQtNetwork.so.4"),
+            QStringLiteral("libqgif.so"),
+            QStringLiteral("libqjpeg.so"),
+            QStringLiteral("libqtaccessiblewidgets.so")};
+}
+
+bool Configuration::isSpecialFileName(const QString& fileName)
+{
+    return getSpecialFileNames().contains(fileName, Qt::CaseSensitive);
+}
+
+QString Configuration::settingsFilePath()
+{
+    return getAppRootPath() + QLatin1String("/update.ini");
+}
+
+void Configuration::setRetryPrompt(RetryPrompt prompt)
+{
+    retryPrompt = std::move(prompt);
+}
+
+void Configuration::setAppRootPathForTests(const QString& path)
+{
+    appRootPathOverride() = path;
+}
