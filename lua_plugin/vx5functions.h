@@ -1,0 +1,32 @@
+#pragma once
+
+// The host function table: 206 pointer-sized entries that the client hands to the
+// plug-in (vx5plugin_setFunctionPointers). Entries the plug-in calls carry their name
+// and signature; the others are kept as opaque slots so that every position stays fixed.
+// Entries that can fail return an error code, 0 (ERROR_ok) meaning success.
+
+#include <cstddef>
+#include <cstdint>
+
+using anyID = std::uint16_t;
+
+enum : unsigned int {
+    ERROR_ok = 0,
+    ERROR_parameter_invalid_size = 1541
+};
+
+struct VX5Functions {
+    void* entries0to4[5];
+    void (*freeMemory)(void* pointer); // 5
+    void* entries6to177[172];
+    // Path getters write a NUL-terminated path ending with a separator into the buffer.
+    void (*getAppPath)(char* buffer, std::size_t bufferSize);       // 178
+    void (*getResourcesPath)(char* buffer, std::size_t bufferSize); // 179
+    void (*getConfigPath)(char* buffer, std::size_t bufferSize);    // 180
+    void (*getPluginPath)(char* buffer, std::size_t bufferSize);    // 181
+    void* entry182to183[2];
+    void (*printMessageToCurrentTab)(const char* message); // 184
+    void* entries185to205[21];
+};
+
+static_assert(sizeof(VX5Functions) == 206 * sizeof(void*), "the host table has 206 pointer-sized entries");

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "pluginhost.h"
+
+#include <functional>
+
+// The stand-in client's command language, one command per line:
+//   event NAME ARG...   call an event export (NAME with or without "vx5plugin_");
+//                       strings in double quotes, nil for a null string
+//   console /lua ...    hand a console line to the plug-in
+//   start | shutdown | restart
+//   calls               print and forget the host-table calls made so far
+//   events              list the event exports and their argument letters
+//   help | quit
+// Blank lines and lines starting with "#" are skipped.
+class HostCommands
+{
+public:
+    using Output = std::function<void(const QString&)>;
+
+    HostCommands(PluginHost& host, Output output);
+
+    // Runs one line; false once "quit" was given.
+    bool run(const QByteArray& line);
+    int failures() const { return failed; }
+
+    // Splits arguments at blanks; "double quoted" text may hold blanks, \" and \\.
+    static QList<HostValue> tokenize(const QByteArray& text, QString* error);
+
+private:
+    void fail(const QString& text);
+
+    PluginHost& host; // not owned
+    Output output;
+    int failed = 0;
+};
