@@ -1,0 +1,410 @@
+#include "luahelpers.h"
+#include "plugin.h"
+#include "support/capturedoutput.h"
+
+extern "C" {
+#include <lauxlib.h>
+}
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+QByteArray pluginFolder; // what the host reports as plug-in path, ending with '/'
+
+void testPluginPath(char* buffer, std::size_t size)
+{
+    std::snprintf(buffer, size, "%s", pluginFolder.constData());
+}
+
+// Describes the values a handler received, e.g. "3: number:5 nil string:x".
+const char* const recorder = R"lua(
+function record(...)
+  local parts = {select('#', ...) .. ":"}
+  for i = 1, select('#', ...) do
+    local v = select(i, ...)
+    if type(v) == "number" then v = "number:" .. string.format("%.17g", v)
+    elseif type(v) == "string" then v = "string:" .. v
+    else v = tostring(v) end
+    parts[#parts + 1] = v
+  end
+  received = table.concat(parts, " ")
+  return rawget(_G, "result")
+end
+)lua";
+
+QString runLua(const char* code)
+{
+    if (luaL_dostring(L, code) != 0) {
+        const QString error = QString::fromUtf8(lua_tostring(L, -1));
+        lua_pop(L, 1);
+        return QStringLiteral("error: ") + error;
+    }
+    return QString();
+}
+
+QString globalString(const char* name)
+{
+    lua_getglobal(L, name);
+    const QString value = QString::fromUtf8(lua_tostring(L, -1));
+    lua_pop(L, 1);
+    return value;
+}
+
+} // namespace
+
+class LuaDispatchTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void argumentConversions();
+    void results_data();
+    void results();
+    void resultLetterNotAllowed();
+    void failures_data();
+    void failures();
+    void noStateFailsQuietly();
+
+    void eventsScriptProblems_data();
+    void eventsScriptProblems();
+    void scriptErrorKeepsWhatRanBefore();
+    void luaPathFindsModulesInPluginFolder();
+    void registerPluginIdReplacesCopy();
+    void shutdownWithoutStateOrRegistration();
+    void initShutdownInitStartsAfresh();
+    void pokeAndTextMessageResults_data();
+    void pokeAndTextMessageResults();
+
+private:
+    void writeEventsScript(const QByteArray& content);
+    int startPlugin();
+
+    std::unique_ptr<QTemporaryDir> folder;
+};
+
+void LuaDispatchTest::init()
+{
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+    pluginFolder = QFile::encodeName(folder->path()) + '/';
+    QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("lua_plugin")));
+    VX5Functions table{};
+    table.getPluginPath = testPluginPath;
+    vx5plugin_setFunctionPointers(table);
+    writeEventsScript(recorder);
+    CapturedOutput quiet;
+    QCOMPARE(vx5plugin_init(), 0);
+}
+
+void LuaDispatchTest::cleanup()
+{
+    CapturedOutput quiet;
+    vx5plugin_shutdown();
+}
+
+void LuaDispatchTest::writeEventsScript(const QByteArray& content)
+{
+    QFile script(folder->path() + "/lua_plugin/vx5events.lua");
+    QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write(content);
+}
+
+int LuaDispatchTest::startPlugin()
+{
+    vx5plugin_shutdown();
+    return vx5plugin_init();
+}
+
+void LuaDispatchTest::argumentConversions()
+{
+    const int top = lua_gettop(L);
+    QCOMPARE(callLuaFunction(nullptr, "record", "uuiadsss", quint64(0x8000000000000005ULL), quint64(1ULL << 53), -7,
+                             65535, 2.5, "text", static_cast<const char*>(nullptr), ""),
+             0);
+    QCOMPARE(globalString("received"),
+             QStringLiteral("8: number:5 number:9007199254740992 number:-7 number:65535 number:2.5 string:text nil "
+                            "string:"));
+    QCOMPARE(lua_gettop(L), top);
+}
+
+// Each row: what the handler returns (a Lua expression), the result letter, and what
+// arrives: the value written (starting from 0, or "" for strings) and the status.
+void LuaDispatchTest::results_data()
+{
+    QTest::addColumn<QByteArray>("returned");
+    QTest::addColumn<char>("letter");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("standardError");
+
+    const QByteArray wrongType = "Error running Lua function: Wrong result type\n";
+    QTest::newRow("int cut toward zero") << QByteArray("7.9") << 'i' << "7" << 0 << QByteArray();
+    QTest::newRow("negative int cut toward zero") << QByteArray("-7.9") << 'i' << "-7" << 0 << QByteArray();
+    QTest::newRow("int from numeric string") << QByteArray("'42'") << 'i' << "42" << 0 << QByteArray();
+    QTest::newRow("int from text") << QByteArray("'abc'") << 'i' << "0" << 1 << wrongType;
+    QTest::newRow("int from nothing") << QByteArray("nil") << 'i' << "0" << 1 << wrongType;
+    QTest::newRow("double") << QByteArray("2.5") << 'd' << "2.5" << 0 << QByteArray();
+    QTest::newRow("double from table") << QByteArray("{}") << 'd' << "0" << 1 << wrongType;
+    QTest::newRow("string") << QByteArray("'x'") << 's' << "x" << 0 << QByteArray();
+    QTest::newRow("string from number") << QByteArray("5") << 's' << "5" << 0 << QByteArray();
+    QTest::newRow("string from boolean") << QByteArray("true") << 's' << "" << 1 << wrongType;
+}
+
+void LuaDispatchTest::results()
+{
+    QFETCH(QByteArray, returned);
+    QFETCH(char, letter);
+    QFETCH(QString, value);
+    QFETCH(int, status);
+    QFETCH(QByteArray, standardError);
+
+    QCOMPARE(runLua(("result = " + returned).constData()), QString());
+    const int top = lua_gettop(L);
+    const char format[] = {'>', letter, '\0'};
+    int asInt = 0;
+    double asDouble = 0;
+    const char* asString = "";
+    void* target = letter == 'i' ? static_cast<void*>(&asInt)
+                   : letter == 'd' ? static_cast<void*>(&asDouble)
+                                   : static_cast<void*>(&asString);
+    CapturedOutput output;
+    QCOMPARE(callLuaFunction(nullptr, "record", format, target), status);
+    QCOMPARE(output.standardError(), standardError);
+    const QString written = letter == 'i'   ? QString::number(asInt)
+                            : letter == 'd' ? QString::number(asDouble)
+                                            : QString::fromUtf8(asString);
+    QCOMPARE(written, value);
+    QCOMPARE(lua_gettop(L), top);
+}
+
+void LuaDispatchTest::resultLetterNotAllowed()
+{
+    QCOMPARE(runLua("result = 1; received = nil"), QString());
+    char buffer[errorBufferSize] = "";
+    std::uint64_t ignored = 0;
+    CapturedOutput output;
+    QCOMPARE(callLuaFunction(buffer, "record", "i>u", 3, &ignored), 1);
+    QCOMPARE(output.standardError(), QByteArray("Error running Lua function: Invalid option (u)\n"));
+    QCOMPARE(QByteArray(buffer), QByteArray("Error running Lua function: Invalid option (u)\n"));
+    // The letter is only looked at after the call.
+    QCOMPARE(globalString("received"), QStringLiteral("1: number:3"));
+}
+
+// Each row: Lua code run first, the name and format dispatched, the message expected
+// on standard error and in the error buffer, and the status.
+void LuaDispatchTest::failures_data()
+{
+    QTest::addColumn<QByteArray>("setup");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("function not found") << QByteArray() << QByteArray("nosuch") << QByteArray("")
+                                        << QByteArray("Error running Lua function: Function 'nosuch' not found\n") << 1;
+    QTest::newRow("global not a function")
+        << QByteArray("x = 5") << QByteArray("x") << QByteArray("")
+        << QByteArray("Error running Lua function: Function 'x' not found\n") << 1;
+    QTest::newRow("module not found") << QByteArray() << QByteArray("nomod.f") << QByteArray("")
+                                      << QByteArray("Error running Lua function: Module 'nomod' not found\n") << 1;
+    QTest::newRow("field not found")
+        << QByteArray("mod = {}") << QByteArray("mod.f") << QByteArray("")
+        << QByteArray("Error running Lua function: Function 'f' not found in module 'mod'\n") << 1;
+    QTest::newRow("two dots name one field")
+        << QByteArray("mod = {a = {b = record}}") << QByteArray("mod.a.b") << QByteArray("")
+        << QByteArray("Error running Lua function: Function 'a.b' not found in module 'mod'\n") << 1;
+    QTest::newRow("two dots, field with a dot") << QByteArray("mod = {['a.b'] = record}") << QByteArray("mod.a.b")
+                                                << QByteArray("") << QByteArray() << 0;
+    QTest::newRow("invalid option") << QByteArray() << QByteArray("record") << QByteArray("iq")
+                                    << QByteArray("Error running Lua function: Invalid option (q)\n") << 1;
+    QTest::newRow("error inside the handler")
+        << QByteArray("function boom() error('bad thing', 0) end") << QByteArray("boom") << QByteArray("i")
+        << QByteArray("Error running Lua function 'boom': bad thing\n") << 1;
+    QTest::newRow("error object not a string")
+        << QByteArray("function boom() error({}) end") << QByteArray("boom") << QByteArray("")
+        << QByteArray("Error running Lua function 'boom': (error object is not a string)\n") << 1;
+    const QByteArray strict =
+        "setmetatable(_G, {__index = function(t, k) error('undefined global ' .. k, 0) end})";
+    QTest::newRow("strict globals, missing function")
+        << strict << QByteArray("nosuch") << QByteArray("i")
+        << QByteArray("Error running Lua function 'nosuch': undefined global nosuch\n") << 1;
+    QTest::newRow("strict globals, missing module")
+        << strict << QByteArray("nomod.f") << QByteArray("")
+        << QByteArray("Error running Lua function 'nomod.f': undefined global nomod\n") << 1;
+    QTest::newRow("strict globals, defined function") << strict << QByteArray("record") << QByteArray("i")
+                                                      << QByteArray() << 0;
+}
+
+void LuaDispatchTest::failures()
+{
+    QFETCH(QByteArray, setup);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, message);
+    QFETCH(int, status);
+
+    QCOMPARE(runLua(setup.constData()), QString());
+    const int top = lua_gettop(L);
+    char buffer[errorBufferSize] = "";
+    {
+        CapturedOutput output;
+        QCOMPARE(callLuaFunction(buffer, name.constData(), format.constData(), 1), status);
+        QCOMPARE(output.standardError(), message);
+        QCOMPARE(output.standardOutput(), QByteArray());
+    }
+    QCOMPARE(QByteArray(buffer), message);
+    QCOMPARE(lua_gettop(L), top);
+
+    // The state stays usable, also after many failures in a row.
+    CapturedOutput quiet;
+    for (int i = 0; i < 10000; ++i)
+        callLuaFunction(nullptr, name.constData(), format.constData(), 1);
+    QCOMPARE(lua_gettop(L), top);
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 9), 0);
+    QCOMPARE(globalString("received"), QStringLiteral("1: number:9"));
+}
+
+void LuaDispatchTest::noStateFailsQuietly()
+{
+    CapturedOutput output;
+    vx5plugin_shutdown();
+    const QByteArray before = output.standardOutput();
+    CapturedOutput during;
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 1), 1);
+    QCOMPARE(vx5plugin_onNewChannelEvent(1, 2, 3), 1);
+    QCOMPARE(during.standardOutput() + during.standardError(), QByteArray());
+    QVERIFY(before.contains("Shutting down Lua interpreter"));
+}
+
+void LuaDispatchTest::eventsScriptProblems_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QByteArray>("luaMessage");
+
+    QTest::newRow("missing") << QByteArray() << QByteArray("cannot open");
+    QTest::newRow("syntax error") << QByteArray("function broken(") << QByteArray("vx5events.lua:1: <name> or '...' expected near '<eof>'");
+    QTest::newRow("runtime error") << QByteArray("error('failed at start', 0)") << QByteArray("failed at start");
+}
+
+void LuaDispatchTest::eventsScriptProblems()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QByteArray, luaMessage);
+
+    const QString path = folder->path() + "/lua_plugin/vx5events.lua";
+    if (script.isNull())
+        QVERIFY(QFile::remove(path));
+    else
+        writeEventsScript(script);
+
+    CapturedOutput output;
+    QCOMPARE(startPlugin(), 1);
+    const QByteArray printed = output.standardOutput();
+    QVERIFY2(printed.contains("LUA_PLUGIN: init\nInitializing Lua interpreter\nFailed to load lua script: " +
+                              QFile::encodeName(path) + "\n"),
+             printed.constData());
+    QVERIFY2(printed.contains(luaMessage), printed.constData());
+    QVERIFY(L); // the state stays
+}
+
+void LuaDispatchTest::scriptErrorKeepsWhatRanBefore()
+{
+    writeEventsScript(QByteArray(recorder) + "\nerror('later failure')\nfunction never() end\n");
+    CapturedOutput quiet;
+    QCOMPARE(startPlugin(), 1);
+    QCOMPARE(callLuaFunction(nullptr, "record", ""), 0);
+    QCOMPARE(callLuaFunction(nullptr, "never", ""), 1);
+}
+
+void LuaDispatchTest::luaPathFindsModulesInPluginFolder()
+{
+    QFile module(folder->path() + "/lua_plugin/greeting.lua");
+    QVERIFY(module.open(QIODevice::WriteOnly));
+    module.write("return { text = 'hello from a module' }\n");
+    module.close();
+    writeEventsScript("greeting = require('greeting').text\n");
+
+    CapturedOutput quiet;
+    QCOMPARE(startPlugin(), 0);
+    QCOMPARE(globalString("greeting"), QStringLiteral("hello from a module"));
+    QCOMPARE(QByteArray(std::getenv("LUA_PATH")), pluginFolder + "lua_plugin/?.lua");
+}
+
+void LuaDispatchTest::registerPluginIdReplacesCopy()
+{
+    QByteArray id("first-id");
+    CapturedOutput output;
+    vx5plugin_registerPluginID(id.constData());
+    id.fill('x'); // the plug-in keeps its own copy
+    vx5plugin_registerPluginID("second-id");
+    QCOMPARE(QByteArray(pluginID), QByteArray("second-id"));
+    QCOMPARE(output.standardOutput(),
+             QByteArray("LUA_PLUGIN: registerPluginID: first-id\nLUA_PLUGIN: registerPluginID: second-id\n"));
+}
+
+void LuaDispatchTest::shutdownWithoutStateOrRegistration()
+{
+    {
+        CapturedOutput first;
+        vx5plugin_shutdown();
+    }
+    QVERIFY(!L);
+    QVERIFY(!pluginID);
+    CapturedOutput output;
+    vx5plugin_shutdown();
+    QCOMPARE(output.standardOutput(), QByteArray("LUA_PLUGIN: shutdown\nShutting down Lua interpreter\n"));
+    QCOMPARE(output.standardError(), QByteArray());
+}
+
+void LuaDispatchTest::initShutdownInitStartsAfresh()
+{
+    QCOMPARE(runLua("leftover = 'from the first state'"), QString());
+    CapturedOutput quiet;
+    QCOMPARE(startPlugin(), 0);
+    QCOMPARE(globalString("leftover"), QString());
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 1), 0);
+}
+
+// The poke and text-message exports hand the handler's first result back to the client.
+void LuaDispatchTest::pokeAndTextMessageResults_data()
+{
+    QTest::addColumn<QByteArray>("handler");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<bool>("reportsWrongType");
+
+    QTest::newRow("handler returns 1") << QByteArray("return 1") << 1 << false;
+    QTest::newRow("handler returns 2.7") << QByteArray("return 2.7") << 2 << false;
+    QTest::newRow("handler returns nothing") << QByteArray("") << 0 << true;
+    QTest::newRow("handler fails") << QByteArray("error('x')") << 0 << false;
+    QTest::newRow("no handler") << QByteArray() << 0 << false;
+}
+
+void LuaDispatchTest::pokeAndTextMessageResults()
+{
+    QFETCH(QByteArray, handler);
+    QFETCH(int, expected);
+    QFETCH(bool, reportsWrongType);
+
+    if (!handler.isNull()) {
+        const QByteArray code = "function onClientPokeEvent() " + handler + " end\n"
+                                "function onTextMessageEvent() " + handler + " end";
+        QCOMPARE(runLua(code.constData()), QString());
+    }
+    CapturedOutput output;
+    QCOMPARE(vx5plugin_onClientPokeEvent(1, 2, "poker", "unused", "message", 0), expected);
+    QCOMPARE(vx5plugin_onTextMessageEvent(1, 1, 2, 3, "from", "uid", "text", 0), expected);
+    QCOMPARE(output.standardError().count("Wrong result type"), reportsWrongType ? 2 : 0);
+}
+
+QTEST_GUILESS_MAIN(LuaDispatchTest)
+#include "tst_luadispatch.moc"
