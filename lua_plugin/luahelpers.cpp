@@ -79,6 +79,8 @@ int pushArguments(lua_State* ls, Dispatch* call, const char** cursor)
 {
     int count = 0;
     const char* letter = *cursor;
+    // Room for every argument at once: the same overflow error as growing push by push.
+    luaL_checkstack(ls, int(std::strcspn(letter, ">")), "too many arguments");
     for (; *letter && *letter != '>'; ++letter, ++count) {
         switch (*letter) {
         case 'u': // Lua numbers are doubles: the top bit is dropped to keep IDs positive.
@@ -103,7 +105,6 @@ int pushArguments(lua_State* ls, Dispatch* call, const char** cursor)
             reportInvalidOption(call, *letter);
             return -1;
         }
-        luaL_checkstack(ls, 1, "too many arguments");
     }
     *cursor = letter;
     return count;
