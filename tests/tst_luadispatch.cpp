@@ -1,6 +1,7 @@
 #include "luahelpers.h"
 #include "plugin.h"
 #include "support/capturedoutput.h"
+#include "support/luadescribe.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -23,18 +24,10 @@ void testPluginPath(char* buffer, std::size_t size)
     std::snprintf(buffer, size, "%s", pluginFolder.constData());
 }
 
-// Describes the values a handler received, e.g. "3: number:5 nil string:x".
-const char* const recorder = R"lua(
+// Records what a handler received as "count: values" and returns the global result.
+const QByteArray recorder = QByteArray(luaDescribeSource) + R"lua(
 function record(...)
-  local parts = {select('#', ...) .. ":"}
-  for i = 1, select('#', ...) do
-    local v = select(i, ...)
-    if type(v) == "number" then v = "number:" .. string.format("%.17g", v)
-    elseif type(v) == "string" then v = "string:" .. v
-    else v = tostring(v) end
-    parts[#parts + 1] = v
-  end
-  received = table.concat(parts, " ")
+  received = select('#', ...) .. ": " .. describe(...)
   return rawget(_G, "result")
 end
 )lua";
@@ -319,7 +312,7 @@ void LuaDispatchTest::eventsScriptProblems()
 
 void LuaDispatchTest::scriptErrorKeepsWhatRanBefore()
 {
-    writeEventsScript(QByteArray(recorder) + "\nerror('later failure')\nfunction never() end\n");
+    writeEventsScript(recorder + "\nerror('later failure')\nfunction never() end\n");
     CapturedOutput quiet;
     QCOMPARE(startPlugin(), 1);
     QCOMPARE(callLuaFunction(nullptr, "record", ""), 0);

@@ -1,6 +1,7 @@
 #include "hostcommands.h"
 #include "pluginhost.h"
 #include "support/capturedoutput.h"
+#include "support/luadescribe.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -153,19 +154,9 @@ void LuaPluginTest::writeEventsScript(bool withHandlers)
 {
     QFile script(folder.path() + "/lua_plugin/vx5events.lua");
     QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write(luaDescribeSource);
     script.write("local log = [[" + QFile::encodeName(folder.path()) + "/events.log]]\n");
     script.write(R"lua(
-local function describe(...)
-  local parts = {}
-  for i = 1, select('#', ...) do
-    local v = select(i, ...)
-    if type(v) == "number" then v = "number:" .. string.format("%.17g", v)
-    elseif type(v) == "string" then v = "string:" .. v
-    else v = tostring(v) end
-    parts[#parts + 1] = v
-  end
-  return table.concat(parts, " ")
-end
 function handle(name)
   _G[name] = function(...)
     local out = assert(io.open(log, "a"))
