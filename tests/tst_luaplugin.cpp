@@ -138,6 +138,7 @@ private slots:
     void eventsWithoutHandlers();
     void onlyPrefixedExportsAreVisible();
     void hostTableUse();
+    void unimplementedEntriesRecordAndReturnTheirCode();
     void tokenize_data();
     void tokenize();
     void commandScript();
@@ -269,6 +270,22 @@ void LuaPluginTest::hostTableUse()
     CapturedOutput quiet;
     QCOMPARE(host->restart(), 0);
     QCOMPARE(host->calls, QStringList{QStringLiteral("getPluginPath(128)")});
+}
+
+void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
+{
+    void* entries[206];
+    std::memcpy(entries, &host->functionTable(), sizeof entries);
+    for (void* entry : entries)
+        QVERIFY(entry);
+    QCOMPARE(entries[181], reinterpret_cast<void*>(host->functionTable().getPluginPath));
+
+    host->calls.clear();
+    host->returnCodes.insert(65, ERROR_parameter_invalid_size);
+    QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[65])(), unsigned(ERROR_parameter_invalid_size));
+    QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[0])(), unsigned(ERROR_ok));
+    QCOMPARE(host->calls, QStringList({"entry 65", "entry 0"}));
+    host->returnCodes.clear();
 }
 
 void LuaPluginTest::tokenize_data()

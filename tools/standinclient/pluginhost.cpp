@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -45,6 +46,27 @@ void hostPrintMessageToCurrentTab(const char* message)
     std::fflush(stdout);
 }
 
+// Stands in for every entry the host has no implementation for: records the call by
+// position and returns the configured code. Arguments are not looked at.
+template <int Entry>
+unsigned int unimplementedEntry()
+{
+    record(QStringLiteral("entry %1").arg(Entry));
+    return currentHost ? currentHost->returnCodes.value(Entry, ERROR_ok) : ERROR_ok;
+}
+
+constexpr int tableEntries = sizeof(VX5Functions) / sizeof(void*);
+
+template <std::size_t... Entry>
+void fillUnimplemented(void** entries, std::index_sequence<Entry...>)
+{
+    void* const stand_ins[] = {reinterpret_cast<void*>(&unimplementedEntry<int(Entry)>)...};
+    for (int n = 0; n < tableEntries; ++n) {
+        if (!entries[n])
+            entries[n] = stand_ins[n];
+    }
+}
+
 } // namespace
 
 PluginHost::PluginHost(const QByteArray& pluginFolder) : folder(pluginFolder)
@@ -55,6 +77,10 @@ PluginHost::PluginHost(const QByteArray& pluginFolder) : folder(pluginFolder)
     table.getConfigPath = hostGetConfigPath;
     table.getPluginPath = hostGetPluginPath;
     table.printMessageToCurrentTab = hostPrintMessageToCurrentTab;
+    void* entries[tableEntries];
+    std::memcpy(entries, &table, sizeof table);
+    fillUnimplemented(entries, std::make_index_sequence<tableEntries>{});
+    std::memcpy(&table, entries, sizeof table);
     currentHost = this;
     currentFolder = folder;
 }

@@ -4,6 +4,7 @@
 #include "vx5functions.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +12,8 @@
 // the client: loads the library with dlopen, looks its exports up by name, hands it a
 // 206-entry function table whose entries record every call, and calls its lifecycle and
 // event exports. One host at a time: the table's entries are plain C functions and
-// find the host through a global.
+// find the host through a global. Entries without an implementation of their own record
+// "entry N" and return the error code set for them (ERROR_ok unless told otherwise).
 class PluginHost
 {
 public:
@@ -39,8 +41,10 @@ public:
     // Hands a console line to the plug-in when it starts with "/" and its command keyword.
     bool consoleLine(std::uint64_t connection, const QByteArray& line, int* result);
 
-    // Every host-table call the plug-in made, as "name(arguments)".
+    // Every host-table call the plug-in made, as "name(arguments)" or "entry N".
     QStringList calls;
+    // Error codes returned by the entries that have no implementation of their own.
+    QMap<int, unsigned int> returnCodes;
 
     const VX5Functions& functionTable() const { return table; }
 
