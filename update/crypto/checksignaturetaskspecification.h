@@ -1,0 +1,52 @@
+#pragma once
+
+#include "asynctaskspecification.h"
+
+class CheckSignatureTaskSpecification;
+
+// Verifies one file: against an expected MD5 when one is given, otherwise against the
+// RSA signature in the file's ".sig" companion with the built-in public key. Can also
+// run synchronously: CheckSigFunc(path, md5).run().
+class CheckSigFunc : public ASyncFunc
+{
+    Q_OBJECT
+
+public:
+    // The MD5 check reads the file in pieces of this size, whatever the file's size.
+    static constexpr qint64 md5ChunkSize = 1 << 20;
+
+    CheckSigFunc(const QString& filePath, const QString& md5);
+    bool run() override;
+
+private:
+    bool checkMD5();
+    bool checkRSA();
+    bool readFile(const QString& path, QByteArray& bytes);
+
+    QString filePath;
+    QString md5;
+};
+
+class CheckSignatureTaskSpecification : public ASyncTaskSpecification
+{
+    Q_OBJECT
+
+public:
+    // fatal: whether a failed check ends the task ErrorCanceled; otherwise it finishes and
+    // only checkDone carries the outcome.
+    CheckSignatureTaskSpecification(const QString& filePath, const QString& md5, bool fatal, QObject* parent,
+                                    double progressRange);
+
+signals:
+    // Emitted before the task settles: a slot may reset and restart the task's parent.
+    void checkDone(bool pass, CheckSignatureTaskSpecification* task);
+
+protected:
+    ASyncFunc* createFunction() override;
+    void runDone(bool pass) override;
+
+private:
+    QString filePath;
+    QString md5;
+    bool fatal;
+};

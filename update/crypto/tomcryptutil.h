@@ -1,0 +1,57 @@
+#pragma once
+
+// RSA signatures of the update system over LibTomCrypt, with LibTomMath as its math
+// provider. One scheme throughout: RSASSA-PSS (PKCS #1 v2.1) with SHA-1 as message
+// digest and in MGF1, salt of 8 bytes, 1024-bit keys with exponent 65537.
+//
+// Keys travel as 2048-byte key blocks: the DER key as LibTomCrypt exports it (PKCS #1
+// RSAPublicKey or RSAPrivateKey) at the start, the rest not significant. A signature
+// is the raw PSS signature, as long as the modulus (128 bytes).
+//
+// Every failure throws crypt_exception. crypt_init() must run once, before anything else.
+
+#include <exception>
+#include <string>
+
+#define LTM_DESC
+#include <tomcrypt.h>
+
+typedef rsa_key Rsa_key;
+
+class crypt_exception : public std::exception
+{
+public:
+    explicit crypt_exception(std::string message) : text(std::move(message)) {}
+    const char* what() const noexcept override { return text.c_str(); }
+
+private:
+    std::string text;
+};
+
+constexpr unsigned long keyBlockSize = 2048;
+constexpr int keySizeBytes = 128;
+constexpr unsigned long pssSaltLength = 8;
+
+// The verification key of every signed file, as a key block.
+extern const unsigned char PUBLIC_KEY[keyBlockSize];
+
+extern int hash_idx; // SHA-1 in LibTomCrypt's hash table
+extern int prng_idx; // the system random source ("sprng")
+
+void crypt_init();
+// Throws "name: library text" unless err is CRYPT_OK.
+void check_err(const char* name, int err);
+void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out);
+// True when the signature is valid; a malformed signature (wrong length) throws.
+bool verify_msg(Rsa_key* key, const unsigned char* msg, unsigned long msgLen, unsigned char* sig,
+                unsigned long sigLen);
+// outLen: the size of out on entry, the signature's length on return.
+void sign_msg(Rsa_key* key, const unsigned char* msg, unsigned long len, unsigned char* out, unsigned long* outLen);
+int create_key(Rsa_key* key);
+void load_key(Rsa_key* key, const unsigned char* in, unsigned long len);
+void load_key(Rsa_key* key, const char* fileName);
+// type: PK_PUBLIC or PK_PRIVATE.
+void save_key(Rsa_key* key, int type, const char* fileName);
+// *data: null or malloc'ed on entry; the caller frees it.
+void read_file(const char* fileName, unsigned char** data, unsigned long* len);
+void write_file(const char* fileName, unsigned char* data, unsigned long len);

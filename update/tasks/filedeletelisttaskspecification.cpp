@@ -1,0 +1,35 @@
+#include "filedeletelisttaskspecification.h"
+
+#include "configuration.h"
+#include "filedeletetaskspecification.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(QList<QString>* fileList, QObject* parent,
+                                                                 qreal parentProgressRange)
+    : ComposedTaskSpecification(1, parentProgressRange, parent), fileList(fileList)
+{
+}
+
+void FileDeleteListTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Starting deleting files"));
+    makeSubtasksAndStart();
+}
+
+void FileDeleteListTaskSpecification::makeSubtasksAndStart()
+{
+    const QString root = Configuration::getAppRootPath();
+    const qreal range = 1.0 / fileList->size();
+    for (const QString& entry : std::as_const(*fileList))
+        addSubTask(new FileDeleteTaskSpecification(false, QFileInfo(QDir(root), entry).filePath(), this, range));
+    state = Running;
+    executeSubTasks();
+}
+
+void FileDeleteListTaskSpecification::reset()
+{
+    clearSubTasks();
+    TaskSpecification::reset();
+}

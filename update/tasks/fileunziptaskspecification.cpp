@@ -1,0 +1,52 @@
+#include "fileunziptaskspecification.h"
+
+#include <QFile>
+
+#include <zlib.h>
+
+bool FileUnzipFunc::run()
+{
+    if (unzipFile(targetPath, sourcePath))
+        return true;
+    QFile::remove(targetPath);
+    return false;
+}
+
+bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
+{
+    QFile output(destination);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    gzFile input = gzopen(QFile::encodeName(source).constData(), "rb");
+    if (!input)
+        return false;
+    gzrewind(input);
+
+    char buffer[bufferSize];
+    for (;;) {
+        const int count = gzread(input, buffer, sizeof buffer);
+        if (count == 0) {
+            gzclose(input);
+            // The last buffered bytes reach the disk here; a failure now is a failed unpack.
+            return output.flush();
+        }
+        // A read error, or a short write: the caller deletes the destination.
+        if (count < 0 || output.write(buffer, count) != count) {
+            gzclose(input);
+            return false;
+        }
+    }
+}
+
+FileUnzipTaskSpecification::FileUnzipTaskSpecification(RollbackDataList* rollbackList, const QString& sourcePath,
+                                                       const QString& targetPath, QObject* parent,
+                                                       qreal parentProgressRange)
+    : SlowFileOpSpecification(QStringLiteral("Could not unzip '%1' to '%2'").arg(sourcePath, targetPath), rollbackList,
+                              sourcePath, targetPath, parent, parentProgressRange)
+{
+}
+
+ASyncFunc* FileUnzipTaskSpecification::createFunction()
+{
+    return new FileUnzipFunc(sourcePath, targetPath);
+}
