@@ -64,8 +64,14 @@ bool verify_msg(Rsa_key* key, const unsigned char* msg, unsigned long msgLen, un
     unsigned char digest[sha1Size];
     hash_msg(msg, msgLen, digest);
     int valid = 0;
-    check_err("rsa_verify_hash", rsa_verify_hash_ex(sig, sigLen, digest, sizeof digest, LTC_PKCS_1_PSS, hash_idx,
-                                                    pssSaltLength, &valid, key));
+    const int code = rsa_verify_hash_ex(sig, sigLen, digest, sizeof digest, LTC_PKCS_1_PSS, hash_idx, pssSaltLength,
+                                        &valid, key);
+    // LibTomCrypt 1.18 reports a signature of the right length that does not decode to a
+    // valid PSS encoding as an invalid packet: for us that is a signature that does not
+    // match, not malformed input.
+    if (code == CRYPT_INVALID_PACKET && sigLen == ltc_mp.unsigned_size(key->N))
+        return false;
+    check_err("rsa_verify_hash", code);
     return valid == 1;
 }
 

@@ -26,7 +26,9 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     for (;;) {
         const int count = gzread(input, buffer, sizeof buffer);
         if (count == 0) {
-            gzclose(input);
+            // zlib reports a stream that ends in the middle (a truncated file) only here.
+            if (gzclose(input) != Z_OK)
+                return false;
             // The last buffered bytes reach the disk here; a failure now is a failed unpack.
             return output.flush();
         }
