@@ -128,6 +128,7 @@ private slots:
     void progressMultipliesDownTheTree();
     void timeTickSumsKnownSizesOnly();
     void resetRunsTheSameSubTasksAgain();
+    void rebuiltCompositeRunsAgainAfterFailure();
 };
 
 void TasksTest::finishReportsFullWeightThenFinished()
@@ -426,6 +427,45 @@ void TasksTest::resetRunsTheSameSubTasksAgain()
     drainEvents();
     QCOMPARE(composite.getState(), Finished);
     QCOMPARE(log.count(QStringLiteral("start A")), 2);
+}
+
+// Composites that rebuild their sub-tasks reset only the base task (clearSubTasks, then
+// TaskSpecification::reset); the next run must not inherit the previous cancellation.
+void TasksTest::rebuiltCompositeRunsAgainAfterFailure()
+{
+    class Rebuilding : public TestComposite
+    {
+    public:
+        Rebuilding(Log* log) : TestComposite(1, 1.0, nullptr), log(log) {}
+        void execute() override
+        {
+            addSubTask(current = new ScriptedTask(QStringLiteral("A"), log, this));
+            executeSubTasks();
+        }
+        void reset() override
+        {
+            clearSubTasks();
+            TaskSpecification::reset();
+        }
+        Log* log;
+        ScriptedTask* current = nullptr;
+    };
+
+    Log log;
+    Rebuilding composite(&log);
+    composite.execute();
+    drainEvents();
+    composite.current->end(QStringLiteral("error"));
+    drainEvents();
+    QCOMPARE(composite.getState(), ErrorCanceled);
+
+    composite.reset();
+    composite.execute();
+    drainEvents();
+    QCOMPARE(log.count(QStringLiteral("start A")), 2);
+    composite.current->end(QStringLiteral("finish"));
+    drainEvents();
+    QCOMPARE(composite.getState(), Finished);
 }
 
 QTEST_GUILESS_MAIN(TasksTest)

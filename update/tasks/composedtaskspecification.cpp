@@ -37,6 +37,10 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* subTask)
 void ComposedTaskSpecification::executeSubTasks()
 {
     state = Running;
+    // A new run: subclasses that rebuild their sub-tasks reset only the base task, so a
+    // cancellation or end of the previous run must not stop this one.
+    cancelPropagated = false;
+    doneReported = false;
     const int n = std::min(int(pendingTasks.size()), maxParallel);
     if (n == 0) {
         subtasksDone();

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A download mirror on 127.0.0.1 for tests: serves files by path and, per path, can
+// misbehave the ways real mirrors do. Counts requests per path.
+class MirrorServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Behaviour {
+        Serve,      // 200 with Content-Length and the body
+        Status,     // answer `status` (302 with a Location, 401 with a challenge, …), no body
+        StallAfter, // send the headers and `bytes` of the body, then nothing
+        CloseAfter, // send the headers and `bytes` of the body, then close
+        Corrupt,    // serve the body with some bytes changed
+        Trickle,    // send `bytes` every `intervalMs`
+        Oversize    // no Content-Length; the body and `bytes` more, then close
+    };
+    struct Rule
+    {
+        Behaviour behaviour = Behaviour::Serve;
+        int status = 200;
+        qint64 bytes = 0;
+        int intervalMs = 0;
+    };
+
+    explicit MirrorServer(QObject* parent = nullptr);
+    bool listen();
+    QString baseUrl() const; // "http://127.0.0.1:PORT"
+
+    void setFile(const QString& path, const QByteArray& content) { files.insert(path, content); }
+    void setRule(const QString& path, const Rule& rule) { rules.insert(path, rule); }
+    int requestCount(const QString& path) const { return requests.value(path); }
+    int totalRequests() const;
+
+private:
+    void onNewConnection();
+    void answer(QTcpSocket* socket, const QString& path);
+    void trickle(QTcpSocket* socket, QByteArray rest, const Rule& rule);
+
+    QTcpServer* server; // owned (child)
+    QHash<QString, QByteArray> files;
+    QHash<QString, Rule> rules;
+    QHash<QString, int> requests;
+};

@@ -1,0 +1,507 @@
+#include "checksignaturetaskspecification.h"
+#include "configuration.h"
+#include "downloadfilelisttaskspecification.h"
+#include "downloadtaskspecification.h"
+#include "mirrorserver.h"
+#include "mirrors.h"
+#include "support/gzipfile.h"
+
+#include <QCryptographicHash>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using Rule = MirrorServer::Rule;
+using Behaviour = MirrorServer::Behaviour;
+
+constexpr int version = 100;
+
+QString md5Of(const QByteArray& content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+} // namespace
+
+class DownloadsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void downloadSucceeds();
+    void unknownSizeTakesTheReportedTotal();
+    void halfReceivedIsHalfTheWeight();
+    void badStatusRemovesMirror_data();
+    void badStatusRemovesMirror();
+    void connectionFailureChargesOneError();
+    void failingOnlyMirrorEndsTheTask();
+    void sixteenthIdleTickRetries();
+    void cancelDeletesPartialFile();
+    void siblingCancellationAborts();
+    void oversizedDownloadIsAbandoned();
+    void waitingTaskStartsWhenAnotherEnds();
+    void cancelledWaitingTaskNeverStarts();
+
+    void fileListDownloadsAndChecks();
+    void corruptCopyDropsItsMirror();
+    void twoCorruptMirrorsEndTheList();
+    void emptyListNeedsNothing();
+    void subdirectoryThatCannotBeMade();
+
+private:
+    // Mirrors named in `names`, each below its own path on the test server.
+    void useMirrors(const QStringList& names);
+    // Makes random values come from `values` (then 0).
+    void drawRandom(const QList<quint32>& values);
+    QString served(const QString& mirror, const QString& remotePath) const
+    {
+        return QStringLiteral("/%1/%2/%3").arg(mirror).arg(version).arg(remotePath);
+    }
+    DownloadTaskSpecification* download(const QString& remotePath, qint64 expectedSize, qreal weight = 1.0);
+    void record(QObject* source);
+    bool waitForEnd(const TaskSpecification& task, int milliseconds = 15000);
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<MirrorServer> server;
+    std::unique_ptr<QNetworkAccessManager> manager;
+    std::unique_ptr<Mirrors> mirrors;
+    std::unique_ptr<Configuration> configuration;
+    QList<quint32> randomValues;
+    QStringList log;
+};
+
+void DownloadsTest::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    server = std::make_unique<MirrorServer>();
+    QVERIFY(server->listen());
+    manager = std::make_unique<QNetworkAccessManager>();
+    configuration = std::make_unique<Configuration>();
+    configuration->tempDir = dir->path();
+    configuration->downloadConcurrency = 2;
+    log.clear();
+    randomValues.clear();
+}
+
+void DownloadsTest::cleanup()
+{
+    mirrors.reset();
+    manager.reset();
+    server.reset();
+}
+
+void DownloadsTest::useMirrors(const QStringList& names)
+{
+    QByteArray ini = "[mirrors]\nsize=" + QByteArray::number(names.size()) + "\n";
+    for (int i = 0; i < names.size(); ++i)
+        ini += QByteArray::number(i + 1) + "\\mirror=" + names.at(i).toUtf8() + "\n";
+    for (const QString& name : names)
+        ini += "[" + name.toUtf8() + "]\nurl=" + server->baseUrl().toUtf8() + "/" + name.toUtf8() + "\n";
+    QVERIFY(writeFile(dir->filePath("mirrors.ini"), ini));
+    mirrors = std::make_unique<Mirrors>(nullptr);
+    mirrors->initDefault(dir->filePath("mirrors.ini"), version);
+    mirrors->setRandomSourceForTests([this] { return randomValues.isEmpty() ? 0u : randomValues.takeFirst(); });
+    record(mirrors.get());
+}
+
+void DownloadsTest::drawRandom(const QList<quint32>& values)
+{
+    randomValues = values;
+}
+
+void DownloadsTest::record(QObject* source)
+{
+    if (auto* mirrorRegistry = qobject_cast<Mirrors*>(source))
+        connect(mirrorRegistry, &Mirrors::message, this, [this](const QString& text) { log << text; });
+    if (auto* task = qobject_cast<TaskSpecification*>(source)) {
+        connect(task, &TaskSpecification::message, this, [this](const QString& text) { log << text; });
+        connect(task, &TaskSpecification::error, this, [this](const QString& text) { log << "error: " + text; });
+    }
+}
+
+DownloadTaskSpecification* DownloadsTest::download(const QString& remotePath, qint64 expectedSize, qreal weight)
+{
+    auto* task = new DownloadTaskSpecification(manager.get(), mirrors.get(), remotePath,
+                                               dir->filePath(QFileInfo(remotePath).fileName()), expectedSize, this,
+                                               weight);
+    record(task);
+    return task;
+}
+
+bool DownloadsTest::waitForEnd(const TaskSpecification& task, int milliseconds)
+{
+    return QTest::qWaitFor([&task] { return task.getState() != Running; }, milliseconds);
+}
+
+void DownloadsTest::downloadSucceeds()
+{
+    useMirrors({"m1"});
+    const QByteArray content = sampleContent(2000);
+    server->setFile(served("m1", "files/a.bin"), content);
+    DownloadTaskSpecification* task = download("files/a.bin", content.size(), 0.8);
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("a.bin")), content);
+    QVERIFY(qFuzzyCompare(task->getProgress(), 0.8));
+    QCOMPARE(log, QStringList({"Downloading files/a.bin", "Downloading files/a.bin finished"}));
+    QCOMPARE(task->usedMirror().name, QStringLiteral("m1"));
+    QCOMPARE(mirrors->list().at(0).useCount, 0);
+
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = true;
+    task->timeTick(done, total, speed, downloading);
+    QCOMPARE(done, quint64(content.size()));
+    QCOMPARE(total, quint64(content.size()));
+    QCOMPARE(speed, quint64(content.size()));
+    QVERIFY(!downloading);
+    task->timeTick(done, total, speed, downloading);
+    QCOMPARE(speed, quint64(0));
+}
+
+void DownloadsTest::unknownSizeTakesTheReportedTotal()
+{
+    useMirrors({"m1"});
+    const QByteArray content = sampleContent(300);
+    server->setFile(served("m1", "b.bin"), content);
+    server->setRule(served("m1", "b.bin"), Rule{Behaviour::StallAfter, 200, 1000, 0});
+    DownloadTaskSpecification* task = download("b.bin", -1);
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = false;
+    task->timeTick(done, total, speed, downloading);
+    QCOMPARE(total, quint64(0));
+    task->execute();
+    // The reply stalls after 1000 bytes: no signal tells when they have arrived.
+    QVERIFY(QTest::qWaitFor([this] { return server->totalRequests() == 1; }));
+    QTest::qWait(300);
+    task->timeTick(done, total, speed, downloading);
+    QCOMPARE(total, quint64(content.size()));
+    QCOMPARE(done, quint64(1000));
+    task->userCanceled();
+}
+
+void DownloadsTest::halfReceivedIsHalfTheWeight()
+{
+    useMirrors({"m1"});
+    server->setFile(served("m1", "half.bin"), QByteArray(1000, 'h'));
+    server->setRule(served("m1", "half.bin"), Rule{Behaviour::StallAfter, 200, 500, 0});
+    DownloadTaskSpecification* task = download("half.bin", 1000, 0.8);
+    task->execute();
+    QVERIFY(QTest::qWaitFor([task] { return task->getProgress() > 0; }));
+    QVERIFY(qFuzzyCompare(task->getProgress(), 0.4));
+    task->userCanceled();
+}
+
+void DownloadsTest::badStatusRemovesMirror_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("302 is not followed") << 302;
+    QTest::newRow("404") << 404;
+    QTest::newRow("500") << 500;
+    QTest::newRow("401 with a challenge") << 401;
+}
+
+void DownloadsTest::badStatusRemovesMirror()
+{
+    QFETCH(int, status);
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(100);
+    server->setFile(served("m2", "c.bin"), content);
+    server->setRule(served("m1", "c.bin"), Rule{Behaviour::Status, status, 0, 0});
+    drawRandom({0}); // m1 first
+    DownloadTaskSpecification* task = download("c.bin", content.size());
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("c.bin")), content);
+    QCOMPARE(mirrors->getMirrorIndex("m1"), -1);
+    QCOMPARE(server->requestCount(served("m1", "c.bin")), 1);
+    QCOMPARE(server->requestCount(QStringLiteral("/elsewhere") + served("m1", "c.bin")), 0);
+    if (status != 401) {
+        QVERIFY2(log.contains(QStringLiteral("%1/m1/%2/c.bin returned %3").arg(server->baseUrl()).arg(version).arg(status)),
+                 qPrintable(log.join('\n')));
+    }
+    QCOMPARE(log.last(), QStringLiteral("Downloading c.bin finished"));
+}
+
+void DownloadsTest::connectionFailureChargesOneError()
+{
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(500);
+    server->setFile(served("m1", "d.bin"), content);
+    server->setRule(served("m1", "d.bin"), Rule{Behaviour::CloseAfter, 200, 100, 0});
+    server->setFile(served("m2", "d.bin"), content);
+    drawRandom({0, 3}); // m1, then m2
+    DownloadTaskSpecification* task = download("d.bin", content.size());
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("d.bin")), content); // the partial first attempt is gone
+    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).errorCount, 1);
+    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).useCount, 0);
+    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m2")).errorCount, 0);
+}
+
+void DownloadsTest::failingOnlyMirrorEndsTheTask()
+{
+    useMirrors({"m1"});
+    server->setFile(served("m1", "e.bin"), sampleContent(500));
+    server->setRule(served("m1", "e.bin"), Rule{Behaviour::CloseAfter, 200, 100, 0});
+    DownloadTaskSpecification* task = download("e.bin", sampleContent(500).size());
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+
+    QCOMPARE(task->getState(), ErrorCanceled);
+    QCOMPARE(log.size(), 6);
+    QCOMPARE(log.at(0), QStringLiteral("Downloading e.bin"));
+    QCOMPARE(log.at(3), QStringLiteral("Mirror m1 failed too many times, removing"));
+    QCOMPARE(log.at(5), QStringLiteral("There are no (more) known working mirrors available"));
+    QCOMPARE(log.at(1), log.at(2)); // the failure line, three times
+    QCOMPARE(log.at(1), log.at(4));
+    QVERIFY(!QFileInfo::exists(dir->filePath("e.bin")));
+    QCOMPARE(server->requestCount(served("m1", "e.bin")), 3);
+}
+
+void DownloadsTest::sixteenthIdleTickRetries()
+{
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(500);
+    server->setFile(served("m1", "f.bin"), content);
+    server->setRule(served("m1", "f.bin"), Rule{Behaviour::StallAfter, 200, 100, 0});
+    server->setFile(served("m2", "f.bin"), content);
+    drawRandom({0, 3});
+    DownloadTaskSpecification* task = download("f.bin", content.size());
+    task->execute();
+    QVERIFY(QTest::qWaitFor([task] { return task->getProgress() > 0; }));
+
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = false;
+    for (int tick = 1; tick <= 15; ++tick) {
+        task->timeTick(done, total, speed, downloading);
+        QVERIFY2(downloading, qPrintable(QString::number(tick)));
+    }
+    QCOMPARE(mirrors->list().at(0).errorCount, 0);
+    task->timeTick(done, total, speed, downloading);
+    QVERIFY(!downloading);
+    QVERIFY(log.contains(QStringLiteral("file f.bin timed out on mirror m1")));
+    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).errorCount, 1);
+    QVERIFY(waitForEnd(*task));
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("f.bin")), content);
+}
+
+void DownloadsTest::cancelDeletesPartialFile()
+{
+    useMirrors({"m1"});
+    server->setFile(served("m1", "g.bin"), sampleContent(500));
+    server->setRule(served("m1", "g.bin"), Rule{Behaviour::StallAfter, 200, 1000, 0});
+    DownloadTaskSpecification* task = download("g.bin", sampleContent(500).size());
+    task->execute();
+    QVERIFY(QTest::qWaitFor([task] { return task->getProgress() > 0; }));
+    QVERIFY(QFileInfo::exists(dir->filePath("g.bin")));
+
+    task->userCanceled();
+    QCOMPARE(task->getState(), UserCanceled);
+    QVERIFY(!QFileInfo::exists(dir->filePath("g.bin")));
+    QCOMPARE(mirrors->list().at(0).useCount, 0);
+    QCOMPARE(task->getProgress(), 0.0);
+}
+
+void DownloadsTest::siblingCancellationAborts()
+{
+    useMirrors({"m1"});
+    server->setFile(served("m1", "h.bin"), sampleContent(500));
+    server->setRule(served("m1", "h.bin"), Rule{Behaviour::StallAfter, 200, 1000, 0});
+    DownloadTaskSpecification* task = download("h.bin", sampleContent(500).size());
+    DownloadTaskSpecification* sibling = download("other.bin", 10);
+    task->execute();
+    QVERIFY(QTest::qWaitFor([task] { return task->getProgress() > 0; }));
+
+    task->handleOtherTaskCancelled(sibling);
+    QCOMPARE(task->getState(), ErrorCanceled);
+    QCOMPARE(log.last(), QStringLiteral("Abort downloading h.bin"));
+    QVERIFY(!QFileInfo::exists(dir->filePath("h.bin")));
+    QCOMPARE(mirrors->list().at(0).useCount, 0);
+    QCOMPARE(mirrors->list().at(0).errorCount, 0);
+}
+
+void DownloadsTest::oversizedDownloadIsAbandoned()
+{
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(500);
+    server->setFile(served("m1", "i.bin"), content);
+    server->setRule(served("m1", "i.bin"), Rule{Behaviour::Oversize, 200, 1 << 20, 0});
+    server->setFile(served("m2", "i.bin"), content);
+    drawRandom({0, 3});
+    DownloadTaskSpecification* task = download("i.bin", content.size());
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+
+    QCOMPARE(task->getState(), Finished);
+    QVERIFY2(log.contains(QStringLiteral("%1/m1/%2/i.bin sent more than the expected %3 bytes")
+                              .arg(server->baseUrl())
+                              .arg(version)
+                              .arg(content.size())),
+             qPrintable(log.join('\n')));
+    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).errorCount, 1);
+    QCOMPARE(readAll(dir->filePath("i.bin")), content);
+}
+
+void DownloadsTest::waitingTaskStartsWhenAnotherEnds()
+{
+    useMirrors({"m1"}); // one HTTP mirror: 3 slots
+    const QByteArray content = sampleContent(200);
+    QList<DownloadTaskSpecification*> tasks;
+    for (int i = 0; i < 4; ++i) {
+        const QString name = QStringLiteral("w%1.bin").arg(i);
+        server->setFile(served("m1", name), content);
+        server->setRule(served("m1", name), Rule{Behaviour::Trickle, 200, 2000, 100});
+        tasks << download(name, content.size(), 0.25);
+        tasks.last()->execute();
+    }
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = true;
+    tasks.at(3)->timeTick(done, total, speed, downloading);
+    QVERIFY(!downloading); // waiting: no reply, no idle count
+    QCOMPARE(tasks.at(3)->getState(), Running);
+
+    for (DownloadTaskSpecification* task : tasks)
+        QVERIFY(waitForEnd(*task, 30000));
+    for (DownloadTaskSpecification* task : tasks)
+        QCOMPARE(task->getState(), Finished);
+    QCOMPARE(server->totalRequests(), 4);
+    QCOMPARE(mirrors->list().at(0).useCount, 0);
+}
+
+void DownloadsTest::cancelledWaitingTaskNeverStarts()
+{
+    useMirrors({"m1"});
+    QList<DownloadTaskSpecification*> tasks;
+    for (int i = 0; i < 4; ++i) {
+        const QString name = QStringLiteral("s%1.bin").arg(i);
+        server->setFile(served("m1", name), sampleContent(200));
+        server->setRule(served("m1", name), Rule{Behaviour::StallAfter, 200, 100, 0});
+        tasks << download(name, sampleContent(200).size(), 0.25);
+        tasks.last()->execute();
+    }
+    QVERIFY(QTest::qWaitFor([this] { return server->totalRequests() == 3; }));
+    tasks.at(3)->userCanceled(); // cancelled while waiting for a slot
+    QCOMPARE(tasks.at(3)->getState(), UserCanceled);
+    tasks.at(0)->userCanceled(); // frees a slot: the manager reports a finished reply
+    QTest::qWait(300);
+    QCOMPARE(server->totalRequests(), 3);
+    QCOMPARE(tasks.at(3)->getState(), UserCanceled);
+    tasks.at(1)->userCanceled();
+    tasks.at(2)->userCanceled();
+}
+
+void DownloadsTest::fileListDownloadsAndChecks()
+{
+    useMirrors({"m1"});
+    QList<FileDownloadSpecification> list;
+    quint64 totalSize = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QString relative = i < 2 ? QStringLiteral("data/f%1.bin").arg(i) : QStringLiteral("f%1.bin").arg(i);
+        const QByteArray content = sampleContent(300 + 100 * i);
+        server->setFile(served("m1", "client/" + relative), content);
+        list << FileDownloadSpecification{"client", relative, md5Of(content).toUpper(), quint64(content.size())};
+        totalSize += quint64(content.size());
+    }
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    record(&task);
+    task.execute();
+
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = false;
+    task.timeTick(done, total, speed, downloading);
+    QCOMPARE(total, totalSize); // all listed sizes from the first tick on
+    QVERIFY(waitForEnd(task));
+
+    QCOMPARE(task.getState(), Finished);
+    QVERIFY(qFuzzyCompare(task.getProgress(), 1.0));
+    for (const FileDownloadSpecification& file : list)
+        QCOMPARE(md5Of(readAll(dir->filePath(file.relativePath))), file.md5.toLower());
+    QCOMPARE(log.first(), QStringLiteral("Downloading files"));
+    QCOMPARE(log.filter(QRegularExpression("^Downloading client/.* finished$")).size(), 4);
+}
+
+void DownloadsTest::corruptCopyDropsItsMirror()
+{
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(400);
+    server->setFile(served("m1", "client/x.bin"), content);
+    server->setRule(served("m1", "client/x.bin"), Rule{Behaviour::Corrupt, 200, 0, 0});
+    server->setFile(served("m2", "client/x.bin"), content);
+    drawRandom({0}); // m1 first; after it is dropped only m2 is left
+    QList<FileDownloadSpecification> list{{"client", "x.bin", md5Of(content), quint64(content.size())}};
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    record(&task);
+    task.execute();
+    QVERIFY(waitForEnd(task));
+
+    QCOMPARE(task.getState(), Finished);
+    const int failed = int(log.indexOf(QStringLiteral("Signature check failed for %1").arg(dir->filePath("x.bin"))));
+    QVERIFY2(failed >= 0, qPrintable(log.join('\n')));
+    QCOMPARE(log.value(failed + 1), QStringLiteral("md5 sum for x.bin failed, invalidating mirror and retrying"));
+    QCOMPARE(mirrors->getMirrorIndex("m1"), -1);
+    QCOMPARE(readAll(dir->filePath("x.bin")), content);
+    QCOMPARE(server->totalRequests(), 2);
+}
+
+void DownloadsTest::twoCorruptMirrorsEndTheList()
+{
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(400);
+    for (const QString& name : {QStringLiteral("m1"), QStringLiteral("m2")}) {
+        server->setFile(served(name, "client/y.bin"), content);
+        server->setRule(served(name, "client/y.bin"), Rule{Behaviour::Corrupt, 200, 0, 0});
+    }
+    QList<FileDownloadSpecification> list{{"client", "y.bin", md5Of(content), quint64(content.size())}};
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    record(&task);
+    task.execute();
+    QVERIFY(waitForEnd(task));
+
+    QCOMPARE(task.getState(), ErrorCanceled);
+    QVERIFY(mirrors->list().isEmpty());
+    QCOMPARE(server->totalRequests(), 2);
+    QCOMPARE(log.count(QStringLiteral("md5 sum for y.bin failed, invalidating mirror and retrying")), 2);
+    QCOMPARE(log.last(), QStringLiteral("There are no (more) known working mirrors available"));
+}
+
+void DownloadsTest::emptyListNeedsNothing()
+{
+    useMirrors({"m1"});
+    QList<FileDownloadSpecification> list;
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 0.6);
+    record(&task);
+    task.execute();
+    QCOMPARE(task.getState(), Finished);
+    QCOMPARE(log, QStringList{"No downloads needed"});
+    QVERIFY(qFuzzyCompare(task.getProgress(), 0.6));
+}
+
+void DownloadsTest::subdirectoryThatCannotBeMade()
+{
+    useMirrors({"m1"});
+    QVERIFY(writeFile(dir->filePath("data"), "a file where the folder should go"));
+    QList<FileDownloadSpecification> list{{"client", "data/z.bin", md5Of("z"), 1}};
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    record(&task);
+    task.execute();
+    QCOMPARE(task.getState(), ErrorCanceled);
+    QCOMPARE(log, QStringList{QStringLiteral("Could not create dir %1/data").arg(QDir(dir->path()).canonicalPath())});
+    QCOMPARE(server->totalRequests(), 0);
+}
+
+QTEST_GUILESS_MAIN(DownloadsTest)
+#include "tst_downloads.moc"

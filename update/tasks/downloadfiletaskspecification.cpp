@@ -1,0 +1,60 @@
+#include "downloadfiletaskspecification.h"
+
+#include "checksignaturetaskspecification.h"
+#include "configuration.h"
+#include "downloadtaskspecification.h"
+#include "mirrors.h"
+
+namespace {
+
+constexpr qreal downloadShare = 0.8;
+constexpr qreal checkShare = 0.2;
+
+} // namespace
+
+DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadSpecification& fileSpec,
+                                                             QNetworkAccessManager* networkManager,
+                                                             Mirrors* mirrors, Configuration* configuration,
+                                                             QObject* parent, qreal parentProgressRange)
+    : ComposedTaskSpecification(1, parentProgressRange, parent), fileSpec(fileSpec), networkManager(networkManager),
+      mirrors(mirrors), configuration(configuration)
+{
+}
+
+void DownloadFileTaskSpecification::execute()
+{
+    makeSubtasksAndStart();
+}
+
+void DownloadFileTaskSpecification::makeSubtasksAndStart()
+{
+    const QString localPath = configuration->tempDir + QLatin1Char('/') + fileSpec.relativePath;
+    downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
+                                                 fileSpec.section + QLatin1Char('/') + fileSpec.relativePath,
+                                                 localPath, qint64(fileSpec.size), this, downloadShare);
+    addSubTask(downloadTask);
+
+    auto* check = new CheckSignatureTaskSpecification(localPath, fileSpec.md5, false, this, checkShare);
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this, &DownloadFileTaskSpecification::onSigCheckDone);
+    addSubTask(check);
+
+    state = Running;
+    executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
+{
+    if (pass)
+        return;
+    emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileSpec.relativePath));
+    mirrors->removeMirror(downloadTask->usedMirror().name);
+    reset();
+    makeSubtasksAndStart();
+}
+
+void DownloadFileTaskSpecification::reset()
+{
+    clearSubTasks();
+    downloadTask = nullptr;
+    TaskSpecification::reset();
+}

@@ -1,0 +1,253 @@
+#include "downloadtaskspecification.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
+                                                     const QString& remotePath, const QString& localPath,
+                                                     qint64 expectedSize, QObject* parent,
+                                                     qreal parentProgressRange)
+    : TaskSpecification(parent, parentProgressRange), networkManager(networkManager), mirrors(mirrors),
+      remotePath(remotePath), file(localPath), bytesTotal(expectedSize), expectedSize(expectedSize)
+{
+}
+
+void DownloadTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Downloading %1").arg(remotePath));
+    state = Running;
+    startDownload();
+}
+
+QString DownloadTaskSpecification::currentUrl() const
+{
+    return mirror.url + QLatin1Char('/') + remotePath;
+}
+
+void DownloadTaskSpecification::startDownload()
+{
+    switch (mirrors->getRandomMirror(mirror)) {
+    case Mirrors::NoMirror:
+        // The registry has said once that no working mirror is left.
+        errorCancel();
+        return;
+    case Mirrors::AllBusy:
+        // Any download of the manager that ends frees a slot: try again then.
+        connect(networkManager, &QNetworkAccessManager::finished, this,
+                &DownloadTaskSpecification::onOtherDownloadFinished,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        return;
+    default:
+        break;
+    }
+
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
+        mirrors->releaseMirror(mirror.name);
+        errorCancel();
+        return;
+    }
+
+    QNetworkRequest request{QUrl(currentUrl())};
+    // A redirection disqualifies the mirror; it is never followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    reply = networkManager->get(request);
+    if (!reply) {
+        emit error(QStringLiteral("Download failed to initialize"));
+        mirrors->releaseMirror(mirror.name);
+        errorCancel();
+        return;
+    }
+    if (!reply->isRunning()) {
+        errorRetry(reply->errorString());
+        return;
+    }
+    connect(reply, &QNetworkReply::downloadProgress, this, &DownloadTaskSpecification::onDownloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, &DownloadTaskSpecification::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &DownloadTaskSpecification::onDownloadFinished);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &DownloadTaskSpecification::onMetaDataChanged);
+}
+
+void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
+{
+    stopWaiting();
+    if (state == Running && !reply)
+        startDownload();
+}
+
+void DownloadTaskSpecification::stopWaiting()
+{
+    disconnect(networkManager, nullptr, this, nullptr);
+}
+
+void DownloadTaskSpecification::onMetaDataChanged()
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || status.toInt() == 200) {
+        // The announced length is the first total the reply reports; downloadProgress may
+        // come much later, as Qt throttles it.
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            onDownloadProgress(0, length.toLongLong());
+        return;
+    }
+    mirrors->removeMirror(mirror.name);
+    errorRetry(QStringLiteral("%1 returned %2").arg(currentUrl()).arg(status.toInt()));
+}
+
+void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 total)
+{
+    if (total > 0 && bytesTotal == -1)
+        bytesTotal = total;
+}
+
+void DownloadTaskSpecification::onReadyRead()
+{
+    readData();
+}
+
+bool DownloadTaskSpecification::readData()
+{
+    char buffer[chunkSize];
+    while (reply) {
+        idleTicks = 0;
+        if (reply->bytesAvailable() <= 0)
+            return true;
+        const qint64 count = reply->read(buffer, sizeof buffer);
+        if (count < 0) {
+            errorRetry(reply->errorString());
+            return false;
+        }
+        if (count == 0)
+            return true;
+        // A mirror sending more than the product description says must not fill the disk.
+        if (expectedSize > 0 && bytesReceived + count > expectedSize) {
+            errorRetry(QStringLiteral("%1 sent more than the expected %2 bytes").arg(currentUrl()).arg(expectedSize));
+            return false;
+        }
+        const qint64 written = file.write(buffer, count);
+        if (written < 0) {
+            errorRetry(file.errorString());
+            return false;
+        }
+        if (written != count) {
+            errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
+                           .arg(file.fileName())
+                           .arg(count)
+                           .arg(written));
+            return false;
+        }
+        bytesReceived += count;
+        if (bytesTotal > 0)
+            setProgress(qMin(1.0, qreal(bytesReceived) / qreal(bytesTotal)));
+    }
+    return true;
+}
+
+void DownloadTaskSpecification::onDownloadFinished()
+{
+    if (!reply)
+        return;
+    switch (reply->error()) {
+    case QNetworkReply::NoError:
+        if (!readData())
+            return; // a retry is already under way
+        reply->close();
+        reply->deleteLater();
+        reply = nullptr;
+        file.close();
+        downloadFinished();
+        return;
+    case QNetworkReply::AuthenticationRequiredError: {
+        const QString text = reply->errorString();
+        mirrors->removeMirror(mirror.name);
+        reply->close();
+        errorRetry(text);
+        return;
+    }
+    default:
+        errorRetry(reply->errorString());
+        return;
+    }
+}
+
+void DownloadTaskSpecification::downloadFinished()
+{
+    emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
+    mirrors->releaseMirror(mirror.name);
+    finish();
+}
+
+bool DownloadTaskSpecification::errorRetry(const QString& text)
+{
+    mirrors->addMirrorError(mirror.name);
+    resetDownload();
+    emit message(text);
+    startDownload();
+    return true;
+}
+
+void DownloadTaskSpecification::resetDownload()
+{
+    mirrors->releaseMirror(mirror.name);
+    mirror.name.clear();
+    stopWaiting();
+    if (reply) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->deleteLater();
+        reply = nullptr;
+    }
+    idleTicks = 0;
+    if (file.isOpen()) {
+        file.close();
+        file.remove();
+    }
+    bytesTotal = expectedSize;
+    bytesAtLastTick = 0;
+    bytesReceived = 0;
+    setProgress(0);
+}
+
+void DownloadTaskSpecification::reset()
+{
+    resetDownload();
+    TaskSpecification::reset();
+}
+
+void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed,
+                                         bool& downloading)
+{
+    downloadDone = quint64(bytesReceived);
+    downloadTotal = bytesTotal >= 0 ? quint64(bytesTotal) : 0;
+    speed = quint64(bytesReceived - bytesAtLastTick);
+    bytesAtLastTick = bytesReceived;
+    downloading = false;
+    if (state != Running || !reply)
+        return;
+    if (++idleTicks > mirror.timeout) {
+        errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
+        return;
+    }
+    downloading = true;
+}
+
+void DownloadTaskSpecification::userCanceled()
+{
+    TaskSpecification::userCanceled();
+    if (state != Running)
+        return;
+    resetDownload();
+    userCancel();
+}
+
+void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
+{
+    if (reply) {
+        emit message(QStringLiteral("Abort downloading %1").arg(remotePath));
+        resetDownload();
+    } else {
+        stopWaiting();
+    }
+    errorCancel();
+}

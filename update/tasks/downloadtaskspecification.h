@@ -1,0 +1,64 @@
+#pragma once
+
+#include "mirrors.h"
+#include "taskspecification.h"
+
+#include <QFile>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches one file from a mirror into a local file. Every failure is charged to the
+// mirror that caused it and retried on a freshly chosen one, until the registry has no
+// mirror left. The file is written in 4096-byte pieces as data arrives; a partial file
+// never survives an attempt.
+class DownloadTaskSpecification : public TaskSpecification
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 chunkSize = 4096;
+
+    DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors, const QString& remotePath,
+                              const QString& localPath, qint64 expectedSize, QObject* parent,
+                              qreal parentProgressRange);
+
+    // The mirror of the current attempt; after a successful download, the one used.
+    const FTPSiteAccessData& usedMirror() const { return mirror; }
+
+public slots:
+    void execute() override;
+    void reset() override;
+    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    void userCanceled() override;
+    void handleOtherTaskCancelled(TaskSpecification* other) override;
+    virtual void downloadFinished();
+
+private slots:
+    void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void onReadyRead();
+    void onDownloadFinished();
+    void onMetaDataChanged();
+    void onOtherDownloadFinished(QNetworkReply* other);
+
+private:
+    void startDownload();
+    bool readData();
+    bool errorRetry(const QString& text);
+    void resetDownload();
+    // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
+    void stopWaiting();
+    QString currentUrl() const;
+
+    QNetworkAccessManager* networkManager; // not owned
+    Mirrors* mirrors;                      // not owned
+    QNetworkReply* reply = nullptr;        // owned while set (deleted later)
+    int idleTicks = 0;
+    QString remotePath;
+    QFile file;
+    qint64 bytesAtLastTick = 0;
+    qint64 bytesTotal;
+    qint64 expectedSize;
+    qint64 bytesReceived = 0;
+    FTPSiteAccessData mirror;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "asynctaskspecification.h"
+#include "filespecifications.h"
+
+class Configuration;
+class QSettings;
+
+// Compares the product description with the installation and the temporary directory,
+// on the thread pool, into the lists of what to download, install and delete.
+class MakeDownloadReplaceListFunc : public ASyncFunc
+{
+    Q_OBJECT
+
+public:
+    MakeDownloadReplaceListFunc(const Configuration* configuration, FileSpecifications* lists);
+    bool run() override;
+
+    static int getFileCount(QSettings& settings);
+
+private:
+    const Configuration* configuration; // not owned; nobody changes it while this runs
+    FileSpecifications* lists;          // not owned: the task's own lists
+};
+
+// Publishes the new lists into the target only when the whole product ini compiled;
+// after a failure the target keeps what it held.
+class MakeDownloadReplaceListTaskSpecification : public ASyncTaskSpecification
+{
+    Q_OBJECT
+
+public:
+    MakeDownloadReplaceListTaskSpecification(Configuration* configuration, FileSpecifications& target,
+                                             QObject* parent, double progressRange);
+
+protected:
+    ASyncFunc* createFunction() override;
+    void runDone(bool ok) override;
+
+private:
+    Configuration* configuration; // not owned
+    FileSpecifications& target;   // not owned: the main plan's lists
+    FileSpecifications compiled;
+};
