@@ -63,6 +63,9 @@ void DownloadTaskSpecification::startDownload()
         errorRetry(reply->errorString());
         return;
     }
+    // Without a limit the network thread buffers what arrives faster than it is written,
+    // and memory grows with the file.
+    reply->setReadBufferSize(readBufferSize);
     connect(reply, &QNetworkReply::downloadProgress, this, &DownloadTaskSpecification::onDownloadProgress);
     connect(reply, &QNetworkReply::readyRead, this, &DownloadTaskSpecification::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &DownloadTaskSpecification::onDownloadFinished);

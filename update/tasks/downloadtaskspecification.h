@@ -18,6 +18,7 @@ class DownloadTaskSpecification : public TaskSpecification
 
 public:
     static constexpr qint64 chunkSize = 4096;
+    static constexpr qint64 readBufferSize = 1 << 20;
 
     DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors, const QString& remotePath,
                               const QString& localPath, qint64 expectedSize, QObject* parent,

@@ -1,0 +1,123 @@
+// Benchmarks of the updater's downloads and list compilation, one operation per run:
+//
+//   bench_downloads download BASE_URL TEMP_DIR LIST STREAMS
+//       downloads and MD5-checks every file of LIST (lines "section relativePath md5 size")
+//       from two mirror entries on BASE_URL (version 100), STREAMS at a time
+//   bench_downloads compile APP_ROOT TEMP_DIR
+//       compiles the installation lists of TEMP_DIR/client_linux_amd64.ini against APP_ROOT
+//
+// Prints the wall time and the peak resident memory.
+#include "configuration.h"
+#include "downloadfilelisttaskspecification.h"
+#include "makedownloadreplacelisttaskspecification.h"
+#include "mirrors.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+double peakResidentMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+// Runs the task to its end in the event loop, ticking it once a second like the engine.
+TaskState run(TaskSpecification& task, double* seconds)
+{
+    QObject::connect(&task, &TaskSpecification::finished, qApp, &QCoreApplication::quit);
+    QObject::connect(&task, &TaskSpecification::canceled, qApp, &QCoreApplication::quit);
+    QObject::connect(&task, &TaskSpecification::message, [](const QString& text) {
+        if (text.contains(QLatin1String("failed")) || text.contains(QLatin1String("returned")))
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&task] {
+        quint64 done = 0, total = 0, speed = 0;
+        bool downloading = false;
+        task.timeTick(done, total, speed, downloading);
+    });
+    ticker.start(1000);
+    QElapsedTimer timer;
+    timer.start();
+    QTimer::singleShot(0, &task, &TaskSpecification::execute);
+    QCoreApplication::exec();
+    *seconds = timer.nsecsElapsed() / 1e9;
+    return task.getState();
+}
+
+int download(const QStringList& args)
+{
+    Configuration configuration;
+    configuration.tempDir = args.at(3);
+    configuration.downloadConcurrency = args.at(5).toInt();
+
+    QList<FileDownloadSpecification> list;
+    QFile listFile(args.at(4));
+    if (!listFile.open(QIODevice::ReadOnly))
+        return 2;
+    while (!listFile.atEnd()) {
+        const QList<QByteArray> fields = listFile.readLine().trimmed().split(' ');
+        if (fields.size() == 4)
+            list << FileDownloadSpecification{QString::fromUtf8(fields.at(0)), QString::fromUtf8(fields.at(1)),
+                                              QString::fromUtf8(fields.at(2)), fields.at(3).toULongLong()};
+    }
+
+    // Two entries for the one server: an HTTP mirror serves 3 downloads at once.
+    const QString ini = configuration.tempDir + QLatin1String("/mirrors.ini");
+    QFile mirrorsIni(ini);
+    mirrorsIni.open(QIODevice::WriteOnly);
+    mirrorsIni.write("[mirrors]\nsize=2\n1\\mirror=a\n2\\mirror=b\n[a]\nurl=" + args.at(2).toUtf8() + "\n[b]\nurl=" +
+                     args.at(2).toUtf8() + "\n");
+    mirrorsIni.close();
+    Mirrors mirrors(nullptr);
+    mirrors.initDefault(ini, 100);
+    mirrors.seedRandom(1);
+
+    QNetworkAccessManager manager;
+    DownloadFileListTaskSpecification task(&list, &manager, &mirrors, &configuration, nullptr, 1.0);
+    double seconds = 0;
+    const TaskState end = run(task, &seconds);
+    std::printf("download: %s, %lld files in %.3f s, peak resident memory %.1f MiB\n",
+                end == Finished ? "ok" : "FAILED", qlonglong(list.size()), seconds, peakResidentMiB());
+    return end == Finished ? 0 : 1;
+}
+
+int compile(const QStringList& args)
+{
+    Configuration::setAppRootPathForTests(args.at(2));
+    Configuration configuration;
+    configuration.tempDir = args.at(3);
+    configuration.clientType = Configuration::getUpdateType();
+    FileSpecifications lists;
+    MakeDownloadReplaceListTaskSpecification task(&configuration, lists, nullptr, 1.0);
+    double seconds = 0;
+    const TaskState end = run(task, &seconds);
+    std::printf("compile: %s in %.3f s (%lld to download, %lld to install), peak resident memory %.1f MiB\n",
+                end == Finished ? "ok" : "FAILED", seconds, qlonglong(lists.downloads.size()),
+                qlonglong(lists.replaces.size()), peakResidentMiB());
+    return end == Finished ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 6 && args.at(1) == QLatin1String("download"))
+        return download(args);
+    if (args.size() == 4 && args.at(1) == QLatin1String("compile"))
+        return compile(args);
+    std::fprintf(stderr, "usage: bench_downloads download BASE_URL TEMP_DIR LIST STREAMS | compile APP_ROOT TEMP_DIR\n");
+    return 2;
+}

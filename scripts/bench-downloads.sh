@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Download benchmarks against a real HTTP server (nginx on a loopback port, started and
+# stopped here), each beside the standard tools in the same run:
+#  (a) 400 files of 64 KiB and (b) 4 files of 128 MiB, downloaded 6 at a time and each
+#      MD5-checked, against curl --parallel --parallel-max 6 followed by md5sum
+#      (target: at most 1.25 times curl's wall time; memory not growing with file size);
+#  (c) compiling the lists of an up-to-date installation of 2,000 files (1 GiB) against
+#      md5sum over the same files (target: at most 1.2 times).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${BUILD_DIR:-$(dirname "$here")/build-bench}
+scratch=${BENCH_DIR:-$(mktemp -d /tmp/vx5-bench-downloads.XXXXXX)}
+port=${BENCH_PORT:-18080}
+
+missing=()
+command -v nginx >/dev/null || missing+=(nginx-light)
+command -v curl >/dev/null || missing+=(curl)
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+BUILD_DIR=$build bash "$here/build.sh" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+bench="$build/bench/bench_downloads"
+
+nginx_pid=
+cleanup() {
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# nginx's workers run as another user: they must be able to read the files.
+chmod 755 "$scratch"
+mkdir -p "$scratch/www/100/files" "$scratch/nginx"
+cat > "$scratch/nginx/nginx.conf" <<CONF
+daemon off;
+worker_processes 2;
+pid $scratch/nginx/nginx.pid;
+error_log $scratch/nginx/error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $scratch/nginx;
+  proxy_temp_path $scratch/nginx;
+  fastcgi_temp_path $scratch/nginx;
+  uwsgi_temp_path $scratch/nginx;
+  scgi_temp_path $scratch/nginx;
+  server {
+    listen 127.0.0.1:$port;
+    root $scratch/www;
+  }
+}
+CONF
+nginx -c "$scratch/nginx/nginx.conf" -p "$scratch/nginx" &
+nginx_pid=$!
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+
+seconds() { local start=$(date +%s.%N); "$@" >/dev/null; awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# Makes COUNT random files of SIZE under www/100/files/SET and their download list.
+make_set() {
+  local set=$1 count=$2 size=$3
+  mkdir -p "$scratch/www/100/files/$set"
+  : > "$scratch/$set.list"
+  : > "$scratch/$set.curl"
+  for i in $(seq 1 "$count"); do
+    local file="$scratch/www/100/files/$set/f$i.bin"
+    head -c "$size" /dev/urandom > "$file"
+    echo "files $set/f$i.bin $(md5sum "$file" | cut -d' ' -f1) $size" >> "$scratch/$set.list"
+    printf 'url = "http://127.0.0.1:%s/100/files/%s/f%s.bin"\noutput = "%s/curl/%s/f%s.bin"\n' \
+      "$port" "$set" "$i" "$scratch" "$set" "$i" >> "$scratch/$set.curl"
+  done
+}
+
+run_set() {
+  local set=$1 label=$2
+  rm -rf "$scratch/curl" "$scratch/ours"
+  mkdir -p "$scratch/curl/$set" "$scratch/ours"
+  local theirs
+  theirs=$(seconds bash -c "curl -s --parallel --parallel-max 6 -K '$scratch/$set.curl' 2>/dev/null && md5sum '$scratch/curl/$set'/*")
+  local result ours
+  result=$("$bench" download "http://127.0.0.1:$port" "$scratch/ours" "$scratch/$set.list" 6)
+  ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+  echo "== $label"
+  echo "curl + md5sum: ${theirs} s"
+  echo "ours:          $result"
+  echo "time ours / curl+md5sum: $(ratio "$ours" "$theirs") (target <= 1.25)"
+}
+
+make_set small 400 65536
+make_set large 4 134217728
+run_set small "(a) 400 files of 64 KiB, 6 at a time"
+run_set large "(b) 4 files of 128 MiB, 6 at a time"
+rm -rf "$scratch/www" "$scratch/curl" "$scratch/ours"
+
+echo "== (c) lists of an up-to-date installation: 2,000 files, 1 GiB"
+mkdir -p "$scratch/install" "$scratch/temp"
+{
+  echo "[files]"
+  for i in $(seq 1 2000); do
+    head -c 524288 /dev/urandom > "$scratch/install/f$i.bin"
+    echo "f$i.bin=$(md5sum "$scratch/install/f$i.bin" | cut -d' ' -f1)::524288"
+  done
+} > "$scratch/temp/client_linux_amd64.ini"
+theirs=$(seconds bash -c "md5sum '$scratch/install'/*")
+result=$("$bench" compile "$scratch/install" "$scratch/temp")
+ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+echo "md5sum: ${theirs} s"
+echo "ours:   $result"
+echo "time ours / md5sum: $(ratio "$ours" "$theirs") (target <= 1.20)"
