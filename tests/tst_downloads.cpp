@@ -164,6 +164,11 @@ void DownloadsTest::downloadSucceeds()
     QVERIFY(!downloading);
     task->timeTick(done, total, speed, downloading);
     QCOMPARE(speed, quint64(0));
+
+    // A reset after success (a retry of the surrounding step) gives back no second slot.
+    task->reset();
+    QCOMPARE(mirrors->list().at(0).useCount, 0);
+    QCOMPARE(task->getState(), NotStarted);
 }
 
 void DownloadsTest::unknownSizeTakesTheReportedTotal()

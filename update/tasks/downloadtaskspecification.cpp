@@ -39,12 +39,13 @@ void DownloadTaskSpecification::startDownload()
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         return;
     default:
+        holdingSlot = true;
         break;
     }
 
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
-        mirrors->releaseMirror(mirror.name);
+        releaseSlot();
         errorCancel();
         return;
     }
@@ -55,7 +56,7 @@ void DownloadTaskSpecification::startDownload()
     reply = networkManager->get(request);
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
-        mirrors->releaseMirror(mirror.name);
+        releaseSlot();
         errorCancel();
         return;
     }
@@ -178,7 +179,7 @@ void DownloadTaskSpecification::onDownloadFinished()
 void DownloadTaskSpecification::downloadFinished()
 {
     emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
-    mirrors->releaseMirror(mirror.name);
+    releaseSlot();
     finish();
 }
 
@@ -191,9 +192,16 @@ bool DownloadTaskSpecification::errorRetry(const QString& text)
     return true;
 }
 
+void DownloadTaskSpecification::releaseSlot()
+{
+    if (holdingSlot)
+        mirrors->releaseMirror(mirror.name);
+    holdingSlot = false;
+}
+
 void DownloadTaskSpecification::resetDownload()
 {
-    mirrors->releaseMirror(mirror.name);
+    releaseSlot();
     mirror.name.clear();
     stopWaiting();
     if (reply) {

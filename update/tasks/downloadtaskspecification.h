@@ -49,6 +49,8 @@ private:
     void resetDownload();
     // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
     void stopWaiting();
+    // Gives the mirror slot back once, however many ways out release it.
+    void releaseSlot();
     QString currentUrl() const;
 
     QNetworkAccessManager* networkManager; // not owned
@@ -62,4 +64,5 @@ private:
     qint64 expectedSize;
     qint64 bytesReceived = 0;
     FTPSiteAccessData mirror;
+    bool holdingSlot = false;
 };
