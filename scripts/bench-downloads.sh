@@ -75,13 +75,18 @@ make_set() {
 
 run_set() {
   local set=$1 label=$2
+  # Each side starts with no dirty pages of the other left to write back.
   rm -rf "$scratch/curl" "$scratch/ours"
   mkdir -p "$scratch/curl/$set" "$scratch/ours"
+  sync
   local theirs
   theirs=$(seconds bash -c "curl -s --parallel --parallel-max 6 -K '$scratch/$set.curl' 2>/dev/null && md5sum '$scratch/curl/$set'/*")
+  rm -rf "$scratch/curl"
+  sync
   local result ours
   result=$("$bench" download "http://127.0.0.1:$port" "$scratch/ours" "$scratch/$set.list" 6)
   ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+  rm -rf "$scratch/ours"
   echo "== $label"
   echo "curl + md5sum: ${theirs} s"
   echo "ours:          $result"
@@ -92,7 +97,7 @@ make_set small 400 65536
 make_set large 4 134217728
 run_set small "(a) 400 files of 64 KiB, 6 at a time"
 run_set large "(b) 4 files of 128 MiB, 6 at a time"
-rm -rf "$scratch/www" "$scratch/curl" "$scratch/ours"
+rm -rf "$scratch/www"
 
 echo "== (c) lists of an up-to-date installation: 2,000 files, 1 GiB"
 mkdir -p "$scratch/install" "$scratch/temp"
@@ -103,6 +108,7 @@ mkdir -p "$scratch/install" "$scratch/temp"
     echo "f$i.bin=$(md5sum "$scratch/install/f$i.bin" | cut -d' ' -f1)::524288"
   done
 } > "$scratch/temp/client_linux_amd64.ini"
+sync
 theirs=$(seconds bash -c "md5sum '$scratch/install'/*")
 result=$("$bench" compile "$scratch/install" "$scratch/temp")
 ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
