@@ -296,13 +296,13 @@ void TasksTest::composite()
     Log log;
     TestComposite composite(maxParallel, 0.5, nullptr);
     QMap<QString, ScriptedTask*> byName;
-    for (const QString& spec : children) {
-        const QString name = spec.left(1);
+    for (const QString& child : children) {
+        const QString name = child.left(1);
         auto* task = new ScriptedTask(name, &log, &composite, 1.0 / children.size());
         task->setObjectName(name);
-        task->onStart = spec.endsWith('!') ? ScriptedTask::OnStart::FinishAtOnce : ScriptedTask::OnStart::Wait;
-        task->honoursUserCancel = spec.endsWith('^');
-        task->abortsOnSibling = spec.endsWith('~');
+        task->onStart = child.endsWith('!') ? ScriptedTask::OnStart::FinishAtOnce : ScriptedTask::OnStart::Wait;
+        task->honoursUserCancel = child.endsWith('^');
+        task->abortsOnSibling = child.endsWith('~');
         byName.insert(name, task);
         composite.addSubTask(task);
     }

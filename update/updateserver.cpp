@@ -17,11 +17,11 @@ quint16 portOr(const QByteArray& text, quint16 fallback)
 UpdateServer UpdateServer::fromEnvironment()
 {
     UpdateServer server;
-    const QByteArray spec = qgetenv(overrideVariable).trimmed();
-    if (spec.isEmpty())
+    const QByteArray value = qgetenv(overrideVariable).trimmed();
+    if (value.isEmpty())
         return server;
 
-    const QList<QByteArray> parts = spec.split(':');
+    const QList<QByteArray> parts = value.split(':');
     if (!parts.at(0).isEmpty())
         server.host = parts.at(0);
     if (parts.size() > 1)
