@@ -65,6 +65,11 @@ private:
     DownloadTaskSpecification* download(const QString& remotePath, qint64 expectedSize, qreal weight = 1.0);
     void record(QObject* source);
     bool waitForEnd(const TaskSpecification& task, int milliseconds = 15000);
+    // The registry's record of a mirror that is still registered.
+    const FTPSiteAccessData& registered(const QString& name) const
+    {
+        return mirrors->list().at(mirrors->getMirrorIndex(name));
+    }
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<MirrorServer> server;
@@ -249,9 +254,9 @@ void DownloadsTest::connectionFailureChargesOneError()
 
     QCOMPARE(task->getState(), Finished);
     QCOMPARE(readAll(dir->filePath("d.bin")), content); // the partial first attempt is gone
-    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).errorCount, 1);
-    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).useCount, 0);
-    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m2")).errorCount, 0);
+    QCOMPARE(registered("m1").errorCount, 1);
+    QCOMPARE(registered("m1").useCount, 0);
+    QCOMPARE(registered("m2").errorCount, 0);
 }
 
 void DownloadsTest::failingOnlyMirrorEndsTheTask()
@@ -296,7 +301,7 @@ void DownloadsTest::sixteenthIdleTickRetries()
     task->timeTick(done, total, speed, downloading);
     QVERIFY(!downloading);
     QVERIFY(log.contains(QStringLiteral("file f.bin timed out on mirror m1")));
-    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).errorCount, 1);
+    QCOMPARE(registered("m1").errorCount, 1);
     QVERIFY(waitForEnd(*task));
     QCOMPARE(task->getState(), Finished);
     QCOMPARE(readAll(dir->filePath("f.bin")), content);
@@ -355,7 +360,7 @@ void DownloadsTest::oversizedDownloadIsAbandoned()
                               .arg(version)
                               .arg(content.size())),
              qPrintable(log.join('\n')));
-    QCOMPARE(mirrors->list().at(mirrors->getMirrorIndex("m1")).errorCount, 1);
+    QCOMPARE(registered("m1").errorCount, 1);
     QCOMPARE(readAll(dir->filePath("i.bin")), content);
 }
 

@@ -12,13 +12,19 @@ bool CheckSigFunc::run()
     return md5.isEmpty() ? checkRSA() : checkMD5();
 }
 
+bool CheckSigFunc::openForReading(QFile& file)
+{
+    if (file.open(QIODevice::ReadOnly))
+        return true;
+    emit message(QStringLiteral("Could not open file %1 for reading").arg(file.fileName()));
+    return false;
+}
+
 bool CheckSigFunc::readFile(const QString& path, QByteArray& bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        emit message(QStringLiteral("Could not open file %1 for reading").arg(path));
+    if (!openForReading(file))
         return false;
-    }
     const qint64 size = file.size();
     bytes.resize(size);
     if (file.read(bytes.data(), size) == size)
@@ -31,10 +37,8 @@ bool CheckSigFunc::checkMD5()
 {
     // Hashed piece by piece, so a package file larger than the memory at hand checks too.
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        emit message(QStringLiteral("Could not open file %1 for reading").arg(filePath));
+    if (!openForReading(file))
         return false;
-    }
     const qint64 size = file.size();
     QCryptographicHash hash(QCryptographicHash::Md5);
     QByteArray chunk(md5ChunkSize, Qt::Uninitialized);

@@ -2,6 +2,8 @@
 
 #include "asynctaskspecification.h"
 
+#include <QFile>
+
 class CheckSignatureTaskSpecification;
 
 // Verifies one file: against an expected MD5 when one is given, otherwise against the
@@ -22,6 +24,8 @@ private:
     bool checkMD5();
     bool checkRSA();
     bool readFile(const QString& path, QByteArray& bytes);
+    // Opens the file, or says why it cannot.
+    bool openForReading(QFile& file);
 
     QString filePath;
     QString md5;
