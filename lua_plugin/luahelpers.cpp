@@ -1,5 +1,6 @@
 #include "luahelpers.h"
 
+#include "luapatternguard.h"
 #include "vx5lualib.h"
 
 extern "C" {
@@ -7,6 +8,7 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -19,17 +21,45 @@ VX5Functions vx5Functions;
 
 namespace {
 
-constexpr std::size_t pluginPathSize = 128;
-constexpr std::size_t luaPathEntrySize = 158;
+// Room for any path the system can open; a path that does not fit is refused, never cut.
+constexpr std::size_t pluginPathSize = PATH_MAX;
+constexpr char luaPathFormat[] = "LUA_PATH=%slua_plugin/?.lua";
+constexpr char eventsScript[] = "lua_plugin/vx5events.lua";
 
 // Registry reference of the protected dispatcher below, made once per state so that a
 // dispatch allocates no closure.
 int dispatcherRef = LUA_NOREF;
 
-const char* errorText(lua_State* ls, int index)
+// Room for a number formatted as Lua formats it (LUA_NUMBER_FMT, "%.14g").
+constexpr std::size_t numberTextSize = 32;
+
+// The error object's text, read without running any Lua code: this is called outside
+// protection, and lua_tostring on a number allocates, which can run a garbage-collection
+// step whose finaliser raises, and an error there panics the state and ends the client.
+const char* errorText(lua_State* ls, int index, char (&numberText)[numberTextSize])
 {
-    const char* text = lua_tostring(ls, index);
-    return text ? text : "(error object is not a string)";
+    switch (lua_type(ls, index)) {
+    case LUA_TSTRING:
+        return lua_tostring(ls, index); // a string converts to itself: no allocation
+    case LUA_TNUMBER:
+        std::snprintf(numberText, sizeof numberText, LUA_NUMBER_FMT, lua_tonumber(ls, index));
+        return numberText;
+    default:
+        return "(error object is not a string)";
+    }
+}
+
+// An int result: a number within the int range (NaN, infinities and larger values make
+// the conversion undefined), cut toward zero.
+bool toIntResult(lua_State* ls, int index, int* out)
+{
+    if (!lua_isnumber(ls, index))
+        return false;
+    const lua_Number value = lua_tonumber(ls, index);
+    if (!(value > lua_Number(INT_MIN) - 1 && value < lua_Number(INT_MAX) + 1))
+        return false;
+    *out = int(value);
+    return true;
 }
 
 // One dispatch, shared between callLuaFunction and the protected function it runs.
@@ -117,10 +147,9 @@ bool copyResults(lua_State* ls, Dispatch* call, const char* letters, int count)
         const int index = -count + n;
         switch (letters[n]) {
         case 'i':
-            if (!lua_isnumber(ls, index))
+            // A value outside the int range counts as a wrong result type.
+            if (!toIntResult(ls, index, va_arg(*call->args, int*)))
                 break;
-            // Cut toward zero, as a C conversion does.
-            *va_arg(*call->args, int*) = int(lua_tonumber(ls, index));
             continue;
         case 'd':
             if (!lua_isnumber(ls, index))
@@ -171,6 +200,7 @@ int dispatchProtected(lua_State* ls)
 int openState(lua_State* ls)
 {
     luaL_openlibs(ls);
+    guardPatternFunctions(ls);
     registerVX5Lib(ls);
     lua_pushcfunction(ls, dispatchProtected); // dispatcher
     dispatcherRef = luaL_ref(ls, LUA_REGISTRYINDEX);
@@ -209,7 +239,8 @@ int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...
     lua_rawgeti(L, LUA_REGISTRYINDEX, dispatcherRef); // dispatcher
     lua_pushlightuserdata(L, &call);                  // dispatcher, call
     if (lua_pcall(L, 1, 0, 0) != 0) {                 // message?
-        l_error(errorBuffer, "Error running Lua function '%s': %s\n", name, errorText(L, -1));
+        char numberText[numberTextSize];
+        l_error(errorBuffer, "Error running Lua function '%s': %s\n", name, errorText(L, -1, numberText));
         call.result = 1;
     }
     lua_settop(L, top);
@@ -220,6 +251,9 @@ int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...
 int initLua()
 {
     std::printf("Initializing Lua interpreter\n");
+    // A second start without a shutdown would otherwise lose the running state.
+    if (L)
+        closeLua();
 
     char path[pluginPathSize] = "";
     if (vx5Functions.getPluginPath)
@@ -227,12 +261,18 @@ int initLua()
     path[sizeof path - 1] = '\0';
 
     // putenv keeps a pointer to the entry, so it lives as long as the process.
-    static char luaPathEntry[luaPathEntrySize];
-    std::snprintf(luaPathEntry, sizeof luaPathEntry, "LUA_PATH=%slua_plugin/?.lua", path);
-    putenv(luaPathEntry);
-
+    static char luaPathEntry[sizeof luaPathFormat + pluginPathSize];
+    char scriptPath[pluginPathSize];
     const std::size_t length = std::strlen(path);
-    std::snprintf(path + length, sizeof path - length, "%s", "lua_plugin/vx5events.lua");
+    // A path that fills the buffer may have been cut by the host, and a cut path can name
+    // another existing file: refuse rather than run whatever that is.
+    if (length + 1 >= sizeof path ||
+        std::snprintf(scriptPath, sizeof scriptPath, "%s%s", path, eventsScript) >= int(sizeof scriptPath)) {
+        std::printf("Plugin path too long: not loading the Lua scripts\n");
+        return 1;
+    }
+    std::snprintf(luaPathEntry, sizeof luaPathEntry, luaPathFormat, path);
+    putenv(luaPathEntry);
 
     L = luaL_newstate();
     if (!L) {
@@ -240,11 +280,12 @@ int initLua()
         return 1;
     }
     if (lua_cpcall(L, openState, nullptr) != 0) {
-        std::printf("Failed to open the Lua libraries: %s\n", errorText(L, -1));
+        char numberText[numberTextSize];
+        std::printf("Failed to open the Lua libraries: %s\n", errorText(L, -1, numberText));
         closeLua();
         return 1;
     }
-    return loadLuaScript(path);
+    return loadLuaScript(scriptPath);
 }
 
 void closeLua()
@@ -256,6 +297,23 @@ void closeLua()
     }
 }
 
+namespace {
+
+// Loads and runs the script whose path is the light userdata argument. Protected as a
+// whole: loading allocates, and with it a garbage-collection step may run a finaliser
+// of an earlier script that raises.
+int loadProtected(lua_State* ls)
+{
+    const char* path = static_cast<const char*>(lua_touserdata(ls, 1));
+    if (luaL_loadfile(ls, path) != 0) // chunk or message
+        return lua_error(ls);
+    // A script's results are of no use to anyone; dropping them keeps the stack balanced.
+    lua_call(ls, 0, 0); // (empty)
+    return 0;
+}
+
+} // namespace
+
 int loadLuaScript(const char* path)
 {
     if (!L) {
@@ -263,12 +321,12 @@ int loadLuaScript(const char* path)
         return 1;
     }
     const int top = lua_gettop(L);
-    int status = luaL_loadfile(L, path); // chunk or message
-    if (status == 0)
-        status = lua_pcall(L, 0, LUA_MULTRET, 0); // results... or message
-    if (status != 0)
-        std::printf("Failed to load lua script: %s\n%s\n", path, errorText(L, -1));
-    // A script's results are of no use to anyone; dropping them keeps the stack balanced.
+    // lua_cpcall takes a non-const pointer; the path is only read.
+    const int status = lua_cpcall(L, loadProtected, const_cast<char*>(path)); // message?
+    if (status != 0) {
+        char numberText[numberTextSize];
+        std::printf("Failed to load lua script: %s\n%s\n", path, errorText(L, -1, numberText));
+    }
     lua_settop(L, top);
     return status == 0 ? 0 : 1;
 }

@@ -77,6 +77,11 @@ private slots:
     void initShutdownInitStartsAfresh();
     void pokeAndTextMessageResults_data();
     void pokeAndTextMessageResults();
+    void raisingFinaliserWhileReportingNumberError();
+    void patternFunctions_data();
+    void patternFunctions();
+    void secondInitClosesFirstState();
+    void pluginPathTooLongIsRefused();
 
 private:
     void writeEventsScript(const QByteArray& content);
@@ -151,6 +156,15 @@ void LuaDispatchTest::results_data()
     QTest::newRow("string") << QByteArray("'x'") << 's' << "x" << 0 << QByteArray();
     QTest::newRow("string from number") << QByteArray("5") << 's' << "5" << 0 << QByteArray();
     QTest::newRow("string from boolean") << QByteArray("true") << 's' << "" << 1 << wrongType;
+    QTest::newRow("int at the bottom of the range") << QByteArray("-2147483648.5") << 'i' << "-2147483648" << 0
+                                                    << QByteArray();
+    QTest::newRow("int at the top of the range") << QByteArray("2147483647.9") << 'i' << "2147483647" << 0
+                                                 << QByteArray();
+    QTest::newRow("int above the range") << QByteArray("2147483648") << 'i' << "0" << 1 << wrongType;
+    QTest::newRow("int far above the range") << QByteArray("1e300") << 'i' << "0" << 1 << wrongType;
+    QTest::newRow("int from NaN") << QByteArray("0/0") << 'i' << "0" << 1 << wrongType;
+    QTest::newRow("int from minus infinity") << QByteArray("-1/0") << 'i' << "0" << 1 << wrongType;
+    QTest::newRow("int from a huge numeric string") << QByteArray("'1e300'") << 'i' << "0" << 1 << wrongType;
 }
 
 void LuaDispatchTest::results()
@@ -397,6 +411,108 @@ void LuaDispatchTest::pokeAndTextMessageResults()
     QCOMPARE(vx5plugin_onClientPokeEvent(1, 2, "poker", "unused", "message", 0), expected);
     QCOMPARE(vx5plugin_onTextMessageEvent(1, 1, 2, 3, "from", "uid", "text", 0), expected);
     QCOMPARE(output.standardError().count("Wrong result type"), reportsWrongType ? 2 : 0);
+}
+
+// Converting a number error object to text allocates; a garbage-collection step there
+// runs finalisers, and one that raises outside protection would panic the state. The
+// handler leaves the collector in its finalising phase with its threshold reached, so
+// the next allocation anywhere runs a raising finaliser.
+void LuaDispatchTest::raisingFinaliserWhileReportingNumberError()
+{
+    QCOMPARE(runLua(R"lua(
+armed, finalising = false, false
+local function finaliser()
+  finalising = true
+  if armed then error("finaliser") end
+end
+function boom()
+  collectgarbage("collect")
+  collectgarbage("stop")
+  for i = 1, 5000 do getmetatable(newproxy(true)).__gc = finaliser end
+  finalising = false
+  collectgarbage("restart")
+  while not finalising do collectgarbage("step", 0) end
+  armed = true
+  local pad = string.rep("x", 4096)
+  error(42, 0)
+end
+function disarm() armed = false end
+)lua"),
+             QString());
+    char buffer[errorBufferSize] = "";
+    CapturedOutput output;
+    QCOMPARE(callLuaFunction(buffer, "boom", ""), 1);
+    QCOMPARE(QByteArray(buffer), QByteArray("Error running Lua function 'boom': 42\n"));
+    // Raising finalisers may still be pending: each can fail one call.
+    int attempts = 0;
+    while (callLuaFunction(nullptr, "disarm", "") != 0 && attempts < 10000)
+        ++attempts;
+    QVERIFY(attempts < 10000);
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 5), 0);
+}
+
+// Each row: Lua code whose pcall'ed result (or error) is described, and that description.
+void LuaDispatchTest::patternFunctions_data()
+{
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<QString>("outcome");
+
+    const QString tooComplex = QStringLiteral("false pattern too complex");
+    const QByteArray deep = "local s, p = ('a'):rep(4e5), ('a?'):rep(4e5) ";
+    QTest::newRow("match") << deep + "return pcall(string.match, s, p)" << tooComplex;
+    QTest::newRow("find as a method") << deep + "return pcall(function() return s:find(p) end)" << tooComplex;
+    QTest::newRow("gmatch") << deep + "return pcall(string.gmatch, s, p)" << tooComplex;
+    QTest::newRow("gsub") << deep + "return pcall(string.gsub, s, p, '')" << tooComplex;
+    QTest::newRow("plain find") << deep + "return pcall(string.find, p, p, 1, true)" << QStringLiteral("true 1 800000");
+    QTest::newRow("150 optional items")
+        << QByteArray("return pcall(function() return #string.match(('a'):rep(150), ('a?'):rep(150)) end)")
+        << QStringLiteral("true 150");
+    QTest::newRow("quantifier characters inside a set")
+        << QByteArray("return pcall(string.match, 'a-', '[' .. ('?*+-'):rep(300) .. 'a]+')") << QStringLiteral("true a-");
+    QTest::newRow("escaped quantifiers") << QByteArray("return pcall(string.find, ('?'):rep(300), ('%?'):rep(300))")
+                                         << QStringLiteral("true 1 300");
+    QTest::newRow("ordinary captures") << QByteArray("return pcall(string.match, 'key=value', '(%w+)=(%w+)')")
+                                       << QStringLiteral("true key value");
+    QTest::newRow("argument errors keep the name")
+        << QByteArray("return pcall(function() return string.match(nil, 'x') end)")
+        << QStringLiteral("false bad argument #1 to 'match' (string expected, got nil)");
+}
+
+void LuaDispatchTest::patternFunctions()
+{
+    QFETCH(QByteArray, code);
+    QFETCH(QString, outcome);
+
+    const QByteArray describing = "outcome = table.concat((function(...) local t = {} for i = 1, select('#', ...) do "
+                                  "t[i] = tostring((select(i, ...))):gsub('^.-:%d+: ', '') end return t end)("
+                                  "(function() " + code + " end)()), ' ')";
+    QCOMPARE(runLua(describing.constData()), QString());
+    QCOMPARE(globalString("outcome"), outcome);
+}
+
+void LuaDispatchTest::secondInitClosesFirstState()
+{
+    const QString marker = folder->path() + "/first-state-closed";
+    const QByteArray code = "keep = newproxy(true); getmetatable(keep).__gc = function() io.open('" +
+                            QFile::encodeName(marker) + "', 'w'):close() end";
+    QCOMPARE(runLua(code.constData()), QString());
+    CapturedOutput quiet;
+    QCOMPARE(vx5plugin_init(), 0);
+    QVERIFY(QFile::exists(marker));
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 1), 0);
+}
+
+// A host cuts a path that does not fit its buffer; what the cut names may be another file.
+void LuaDispatchTest::pluginPathTooLongIsRefused()
+{
+    const QByteArray saved = pluginFolder;
+    pluginFolder = QFile::encodeName(folder->path()) + '/' + QByteArray(5000, 'x') + '/';
+    CapturedOutput output;
+    QCOMPARE(startPlugin(), 1);
+    pluginFolder = saved;
+    QVERIFY(!L);
+    QVERIFY2(output.standardOutput().contains("Plugin path too long: not loading the Lua scripts\n"),
+             output.standardOutput().constData());
 }
 
 QTEST_GUILESS_MAIN(LuaDispatchTest)

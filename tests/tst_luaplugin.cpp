@@ -269,7 +269,7 @@ void LuaPluginTest::hostTableUse()
     host->calls.clear();
     CapturedOutput quiet;
     QCOMPARE(host->restart(), 0);
-    QCOMPARE(host->calls, QStringList{QStringLiteral("getPluginPath(128)")});
+    QCOMPARE(host->calls, QStringList{QStringLiteral("getPluginPath(4096)")});
 }
 
 void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
