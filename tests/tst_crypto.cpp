@@ -195,7 +195,7 @@ void CryptoTest::keyBlocksRoundTrip()
 
 void CryptoTest::readFileSizes()
 {
-    for (const int size : {0, 2048, 5000}) {
+    for (const int size : {0, 2048, 4095, 4096, 4097, 100000}) {
         const QString path = dir.filePath(QStringLiteral("read%1").arg(size));
         QVERIFY(writeFile(path, QByteArray(size, 'r')));
         unsigned char* data = nullptr;

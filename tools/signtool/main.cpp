@@ -1,11 +1,9 @@
 // The publisher's signing tool: makes key pairs, signs files (writing FILE.sig) and
 // verifies signatures, with the updater's signature scheme.
+#include "signing.h"
 #include "tomcryptutil.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <string>
 
 namespace {
@@ -14,90 +12,31 @@ enum ExitCode { Ok = 0, VerificationFailed = 1, UsageError = 2, Failure = 3 };
 
 const char* const usage =
     "usage:\n"
-    "  vx5-sign genkey PRIVATE_KEY PUBLIC_KEY   make a 1024-bit key pair (2048-byte key blocks)\n"
+    "  vx5-sign genkey [--force] PRIVATE_KEY PUBLIC_KEY\n"
+    "                                           make a 1024-bit key pair (2048-byte key blocks);\n"
+    "                                           existing key files are kept unless --force\n"
     "  vx5-sign sign PRIVATE_KEY FILE           sign FILE, writing FILE.sig\n"
     "  vx5-sign verify PUBLIC_KEY FILE [SIG]    check FILE against SIG (default FILE.sig)\n"
     "  vx5-sign --help\n"
     "Signatures are RSASSA-PSS with SHA-1 and an 8-byte salt. Exit codes: 0 done or valid,\n"
-    "1 signature does not match, 2 usage error, 3 unreadable file or bad key.\n";
+    "1 signature does not match or is malformed, 2 usage error (also: the same file twice,\n"
+    "or key files that exist, without --force), 3 unreadable or unwritable file or bad key.\n";
 
-// A loaded key, freed on every way out.
-struct Key
+int verify(const std::string& keyPath, const std::string& filePath, const std::string& signaturePath)
 {
-    Rsa_key key{};
-    bool loaded = false;
-    ~Key()
-    {
-        if (loaded)
-            rsa_free(&key);
-    }
-};
-
-// The whole content of a file, freed on every way out.
-struct FileBytes
-{
-    unsigned char* data = nullptr;
-    unsigned long length = 0;
-    ~FileBytes() { std::free(data); }
-};
-
-void loadKeyFile(Key& key, const std::string& path)
-{
-    // load_key alone would report an unreadable file as an import error.
-    FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe)
-        throw crypt_exception("Cannot open file for reading: " + path);
-    std::fclose(probe);
-    try {
-        load_key(&key.key, path.c_str());
-    } catch (const crypt_exception& e) {
-        throw crypt_exception(path + " is not a key block (" + e.what() + ")");
-    }
-    key.loaded = true;
-}
-
-int generateKeys(const std::string& privatePath, const std::string& publicPath)
-{
-    Key key;
-    create_key(&key.key);
-    key.loaded = true;
-    save_key(&key.key, PK_PRIVATE, privatePath.c_str());
-    save_key(&key.key, PK_PUBLIC, publicPath.c_str());
-    std::printf("wrote private key %s and public key %s\n", privatePath.c_str(), publicPath.c_str());
-    return Ok;
-}
-
-int signFile(const std::string& keyPath, const std::string& filePath)
-{
-    Key key;
-    loadKeyFile(key, keyPath);
-    if (key.key.type != PK_PRIVATE)
-        throw crypt_exception(keyPath + " holds a public key; signing needs the private key");
-    FileBytes content;
-    read_file(filePath.c_str(), &content.data, &content.length);
-    unsigned char signature[keySizeBytes * 2];
-    unsigned long signatureLength = sizeof signature;
-    sign_msg(&key.key, content.data, content.length, signature, &signatureLength);
-    const std::string signaturePath = filePath + ".sig";
-    write_file(signaturePath.c_str(), signature, signatureLength);
-    std::printf("wrote %s\n", signaturePath.c_str());
-    return Ok;
-}
-
-int verifyFile(const std::string& keyPath, const std::string& filePath, const std::string& signaturePath)
-{
-    Key key;
-    loadKeyFile(key, keyPath);
-    FileBytes content;
-    FileBytes signature;
-    read_file(filePath.c_str(), &content.data, &content.length);
-    read_file(signaturePath.c_str(), &signature.data, &signature.length);
-    if (!verify_msg(&key.key, content.data, content.length, signature.data, signature.length)) {
+    std::string reason;
+    switch (verifyFile(keyPath, filePath, signaturePath, &reason)) {
+    case Verification::Valid:
+        std::printf("%s: signature valid\n", filePath.c_str());
+        return Ok;
+    case Verification::Mismatch:
         std::printf("%s: signature does NOT match\n", filePath.c_str());
         return VerificationFailed;
+    case Verification::Malformed:
+        std::printf("%s: signature is malformed (%s)\n", filePath.c_str(), reason.c_str());
+        return VerificationFailed;
     }
-    std::printf("%s: signature valid\n", filePath.c_str());
-    return Ok;
+    return Failure;
 }
 
 } // namespace
@@ -111,12 +50,25 @@ int main(int argc, char* argv[])
     }
     try {
         crypt_init();
-        if (command == "genkey" && argc == 4)
-            return generateKeys(argv[2], argv[3]);
-        if (command == "sign" && argc == 4)
-            return signFile(argv[2], argv[3]);
+        const bool force = argc == 5 && std::string(argv[2]) == "--force";
+        if (command == "genkey" && (argc == 4 || force)) {
+            const std::string privatePath = argv[argc - 2];
+            const std::string publicPath = argv[argc - 1];
+            const std::string refusal = keyPairRefusal(privatePath, publicPath, force);
+            if (!refusal.empty()) {
+                std::fprintf(stderr, "vx5-sign: %s\n", refusal.c_str());
+                return UsageError;
+            }
+            generateKeyPair(privatePath, publicPath);
+            std::printf("wrote private key %s and public key %s\n", privatePath.c_str(), publicPath.c_str());
+            return Ok;
+        }
+        if (command == "sign" && argc == 4) {
+            std::printf("wrote %s\n", signFile(argv[2], argv[3]).c_str());
+            return Ok;
+        }
         if (command == "verify" && (argc == 4 || argc == 5))
-            return verifyFile(argv[2], argv[3], argc == 5 ? argv[4] : std::string(argv[3]) + ".sig");
+            return verify(argv[2], argv[3], argc == 5 ? argv[4] : std::string(argv[3]) + ".sig");
     } catch (const crypt_exception& e) {
         std::fprintf(stderr, "vx5-sign: %s\n", e.what());
         return Failure;

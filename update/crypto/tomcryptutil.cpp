@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 int hash_idx = -1;
 int prng_idx = -1;
 
@@ -11,7 +15,7 @@ namespace {
 
 constexpr unsigned long sha1Size = 20;
 constexpr long publicExponent = 65537;
-constexpr unsigned long readChunk = 2048;
+constexpr unsigned long firstReadSize = 4096;
 
 // Closes the file however the caller leaves.
 class OpenFile
@@ -105,14 +109,18 @@ void load_key(Rsa_key* key, const char* fileName)
     check_err("rsa_import", rsa_import(block, sizeof block, key));
 }
 
+void export_key_block(Rsa_key* key, int type, unsigned char* block)
+{
+    std::memset(block, 0, keyBlockSize);
+    unsigned long length = keyBlockSize;
+    check_err("rsa_export", rsa_export(block, &length, type, key));
+}
+
 void save_key(Rsa_key* key, int type, const char* fileName)
 {
-    unsigned char block[keyBlockSize] = {};
-    unsigned long length = sizeof block;
-    check_err("rsa_export", rsa_export(block, &length, type, key));
-    OpenFile file(fileName, "wb");
-    if (!file.get() || std::fwrite(block, 1, sizeof block, file.get()) != sizeof block)
-        throw crypt_exception(std::string("Cannot open file for writing: ") + fileName);
+    unsigned char block[keyBlockSize];
+    export_key_block(key, type, block);
+    commit_staged_file(stage_file(fileName, block, sizeof block, type == PK_PRIVATE), fileName);
 }
 
 void read_file(const char* fileName, unsigned char** data, unsigned long* len)
@@ -121,15 +129,21 @@ void read_file(const char* fileName, unsigned char** data, unsigned long* len)
     OpenFile file(fileName, "rb");
     if (!file.get())
         throw crypt_exception(std::string("Cannot open file for reading: ") + fileName);
+    // Sized from the file, one byte more to see its end at once; grown by doubling when
+    // the file grows meanwhile or has no size (a pipe).
+    struct stat info{};
+    unsigned long capacity = firstReadSize;
+    if (::fstat(::fileno(file.get()), &info) == 0 && info.st_size > 0)
+        capacity = static_cast<unsigned long>(info.st_size) + 1;
     for (;;) {
-        auto* grown = static_cast<unsigned char*>(std::realloc(*data, *len + readChunk));
+        auto* grown = static_cast<unsigned char*>(std::realloc(*data, capacity));
         if (!grown)
             throw crypt_exception(std::string("Out of memory reading ") + fileName);
         *data = grown;
-        const std::size_t count = std::fread(*data + *len, 1, readChunk, file.get());
-        *len += count;
-        if (count < readChunk)
+        *len += std::fread(*data + *len, 1, capacity - *len, file.get());
+        if (*len < capacity)
             break;
+        capacity *= 2;
     }
     if (std::ferror(file.get()))
         throw crypt_exception(std::string("Cannot read file: ") + fileName);
@@ -137,9 +151,41 @@ void read_file(const char* fileName, unsigned char** data, unsigned long* len)
 
 void write_file(const char* fileName, unsigned char* data, unsigned long len)
 {
-    OpenFile file(fileName, "wb");
-    if (!file.get())
+    commit_staged_file(stage_file(fileName, data, len, false), fileName);
+}
+
+std::string stage_file(const char* fileName, const unsigned char* data, unsigned long len, bool privateFile)
+{
+    std::string stagedName = std::string(fileName) + ".XXXXXX";
+    const int fd = ::mkstemp(stagedName.data()); // mode 0600
+    if (fd < 0)
         throw crypt_exception(std::string("Cannot open file for writing: ") + fileName);
-    if (std::fwrite(data, 1, len, file.get()) != len)
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool written = privateFile || ::fchmod(fd, 0666 & ~mask) == 0;
+    for (unsigned long done = 0; written && done < len;) {
+        const ssize_t count = ::write(fd, data + done, len - done);
+        written = count > 0;
+        done += written ? static_cast<unsigned long>(count) : 0;
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        discard_staged_file(stagedName);
         throw crypt_exception(std::string("Cannot write file: ") + fileName);
+    }
+    return stagedName;
+}
+
+void commit_staged_file(const std::string& stagedName, const char* fileName)
+{
+    if (std::rename(stagedName.c_str(), fileName) != 0) {
+        discard_staged_file(stagedName);
+        throw crypt_exception(std::string("Cannot write file: ") + fileName);
+    }
+}
+
+void discard_staged_file(const std::string& stagedName)
+{
+    ::unlink(stagedName.c_str());
 }

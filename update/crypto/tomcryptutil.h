@@ -54,4 +54,17 @@ void load_key(Rsa_key* key, const char* fileName);
 void save_key(Rsa_key* key, int type, const char* fileName);
 // *data: null or malloc'ed on entry; the caller frees it.
 void read_file(const char* fileName, unsigned char** data, unsigned long* len);
+// Writes through a staged file (below), so a failure never leaves a half-written file.
 void write_file(const char* fileName, unsigned char* data, unsigned long len);
+
+// The key as a key block: the exported DER key, zero-padded to keyBlockSize bytes.
+void export_key_block(Rsa_key* key, int type, unsigned char* block);
+
+// Writing in two steps, so that nothing half-written ever stands under a file's name and
+// several files can be written all or none: stage_file writes the bytes to a new file
+// beside fileName, flushed to the disk, and returns its name; commit_staged_file renames
+// it to fileName; discard_staged_file removes it. A private file is readable by its
+// owner only, others as the umask allows.
+std::string stage_file(const char* fileName, const unsigned char* data, unsigned long len, bool privateFile);
+void commit_staged_file(const std::string& stagedName, const char* fileName);
+void discard_staged_file(const std::string& stagedName);

@@ -1,0 +1,24 @@
+#pragma once
+
+// The publisher's signing operations, shared by the signing tool and the release tool.
+// Every failure throws crypt_exception with a text for the user; crypt_init() must have
+// run.
+
+#include <string>
+
+enum class Verification { Valid, Mismatch, Malformed };
+
+// Why a key pair must not be written to these paths (the same file twice, or an existing
+// file without overwrite), or an empty text when it may.
+std::string keyPairRefusal(const std::string& privatePath, const std::string& publicPath, bool overwrite);
+
+// Writes a new key pair: both files or, on any failure, neither. Check keyPairRefusal first.
+void generateKeyPair(const std::string& privatePath, const std::string& publicPath);
+
+// Signs the file with the private key, writing FILE.sig; returns the signature's path.
+std::string signFile(const std::string& privateKeyPath, const std::string& filePath);
+
+// Checks the file against the signature. malformedReason receives the library's text
+// when the signature cannot be one at all (empty, cut, too long).
+Verification verifyFile(const std::string& publicKeyPath, const std::string& filePath,
+                        const std::string& signaturePath, std::string* malformedReason);
