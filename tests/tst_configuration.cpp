@@ -21,6 +21,8 @@ private slots:
 
     void commandLine_data();
     void commandLine();
+    void serverWithoutVersion_data();
+    void serverWithoutVersion();
     void abortingTheVersionQueryFails();
     void proxyAndStreams_data();
     void proxyAndStreams();
@@ -120,6 +122,13 @@ void ConfigurationTest::commandLine_data()
         << stable << QStringList{"a", "b", "c"} << true << type << 100 << "1.0" << "server news" << 0 << "" << 1;
     QTest::newRow("one argument is ignored") << stable << QStringList{"client_x"} << true << type << 100 << "1.0"
                                              << "server news" << 0 << "" << 1;
+    const Settings alphaHuge{{"Channel/alpha", "http://alpha.example/"}, {"Channel/alphaRevno", "99999999999999"}};
+    QTest::newRow("alpha revno out of range") << alphaHuge << QStringList{type, "1234"} << false << "" << 0 << ""
+                                              << "" << 0 << "Invalid version nr (99999999999999)" << 0;
+    QTest::newRow("version out of range") << stable << QStringList{type, "99999999999999"} << false << type << 0
+                                          << "" << "" << 0 << "Invalid version nr (99999999999999)" << 0;
+    QTest::newRow("version zero") << stable << QStringList{"--nouser", type, "0"} << false << type << 0 << "" << ""
+                                  << 0 << "Invalid version nr (0)" << 0;
     QTest::newRow("server's version not a number")
         << alphaNoRevno << QStringList() << false << type << 0 << "" << "server news" << 0
         << "Update server returned invalid version nr (abc)" << 1;
@@ -156,6 +165,31 @@ void ConfigurationTest::commandLine()
     QCOMPARE(config.startMode, startMode);
     QCOMPARE(fatal.isEmpty() ? QString() : fatal.at(0).at(0).toString(), fatalError);
     QCOMPARE(server.counters().channelRequests.load(), serverQueries);
+}
+
+void ConfigurationTest::serverWithoutVersion_data()
+{
+    QTest::addColumn<QByteArray>("channels");
+    QTest::newRow("empty reply") << QByteArray("");
+    QTest::newRow("empty entries") << QByteArray(",");
+    QTest::newRow("entry without number") << QByteArray("#");
+    QTest::newRow("negative number") << QByteArray("-5#x");
+}
+
+void ConfigurationTest::serverWithoutVersion()
+{
+    QFETCH(QByteArray, channels);
+    StandInUpdateReplies replies;
+    replies.channels = channels;
+    BackgroundUpdateServer server(replies);
+    qputenv(UpdateServer::overrideVariable, server.address());
+
+    Configuration config;
+    QSignalSpy fatal(&config, &Configuration::fatalError);
+    QVERIFY(!config.parseCommandLineOptions(QStringList{"update"}));
+    QCOMPARE(fatal.size(), 1);
+    QVERIFY2(fatal.at(0).at(0).toString().startsWith(QLatin1String("Update server returned ")),
+             qPrintable(fatal.at(0).at(0).toString()));
 }
 
 void ConfigurationTest::abortingTheVersionQueryFails()

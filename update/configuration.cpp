@@ -40,6 +40,18 @@ bool createPrivateDirectory(const QString& path)
     return ::chmod(encoded.constData(), S_IRWXU) == 0;
 }
 
+// A version number is a positive decimal int; anything else, also a number that would
+// not fit, is no version.
+bool parseVersionNumber(const QString& text, int* version)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value <= 0)
+        return false;
+    *version = value;
+    return true;
+}
+
 } // namespace
 
 Configuration::Configuration() : retryPrompt(askRetryInMessageBox) {}
@@ -53,6 +65,10 @@ bool Configuration::parseCommandLineOptions(const QStringList& args)
 {
     getUpdateChannel();
     startMode = 0;
+    if (!rejectedAlphaRevno.isEmpty()) {
+        emit fatalError(tr("Invalid version nr (%1)").arg(rejectedAlphaRevno));
+        return false;
+    }
 
     const int n = args.size();
 
@@ -79,9 +95,14 @@ void Configuration::getUpdateChannel()
 {
     QSettings settings(settingsFilePath(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("Channel"));
+    rejectedAlphaRevno.clear();
     if (!settings.value(QStringLiteral("alpha")).toString().isEmpty()) {
         updateChannel = Alpha;
-        clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
+        clientVersion = 0;
+        // Missing, empty or 0: no version given. Anything else must be a valid version.
+        const QString revno = settings.value(QStringLiteral("alphaRevno")).toString().trimmed();
+        if (!revno.isEmpty() && revno != QLatin1String("0") && !parseVersionNumber(revno, &clientVersion))
+            rejectedAlphaRevno = revno;
     } else {
         updateChannel = settings.value(QStringLiteral("beta"), false).toBool() ? Beta : Stable;
         clientVersion = 0;
@@ -108,9 +129,7 @@ bool Configuration::getClientVersionFromString(const QString& text, const QStrin
     if (clientVersion != 0)
         return true;
 
-    bool ok = false;
-    clientVersion = text.toInt(&ok, 10);
-    if (ok)
+    if (parseVersionNumber(text, &clientVersion))
         return true;
     emit fatalError(errorFormat.arg(text));
     return false;
@@ -118,10 +137,15 @@ bool Configuration::getClientVersionFromString(const QString& text, const QStrin
 
 QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
 {
+    return queryLatestClientVersion(channel, news).value_or(QPair<QString, QString>());
+}
+
+std::optional<QPair<QString, QString>> Configuration::queryLatestClientVersion(UpdateChannel channel, QString& news)
+{
     UpdateChecker checker;
     while (!checker.checkUpdate()) {
         if (!retryPrompt())
-            return {};
+            return std::nullopt;
     }
     news = checker.newsText;
     return checker.getClientVersionByChannel(channel);
@@ -134,9 +158,14 @@ bool Configuration::getDefaultParameters()
     if (clientVersion != 0)
         return true;
 
-    const QPair<QString, QString> latest = getLatestClientVersion(updateChannel, news);
-    if (latest.first.isEmpty())
+    const auto answer = queryLatestClientVersion(updateChannel, news);
+    if (!answer) // the user gave the query up
         return false;
+    const QPair<QString, QString>& latest = *answer;
+    if (latest.first.isEmpty()) {
+        emit fatalError(tr("Update server returned no version nr for the update channel"));
+        return false;
+    }
     if (!getClientVersionFromString(latest.first, tr("Update server returned invalid version nr (%1)")))
         return false;
     versionName = latest.second;

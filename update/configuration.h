@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // What this run of the updater installs and where: filled once from the command line,
 // update.ini and, when no version is given, the update server's version query.
@@ -65,5 +66,9 @@ signals:
     void message(QString message);
 
 private:
+    // As getLatestClientVersion; nothing when the user gave the query up.
+    std::optional<QPair<QString, QString>> queryLatestClientVersion(UpdateChannel channel, QString& news);
+
     RetryPrompt retryPrompt;
+    QString rejectedAlphaRevno; // alphaRevno of update.ini when it is no valid version
 };
