@@ -60,7 +60,7 @@ private:
     void drawRandom(const QList<quint32>& values);
     QString served(const QString& mirror, const QString& remotePath) const
     {
-        return QStringLiteral("/%1/%2/%3").arg(mirror).arg(version).arg(remotePath);
+        return QStringLiteral("/%1/%2/%3").arg(mirror, QString::number(version), remotePath);
     }
     DownloadTaskSpecification* download(const QString& remotePath, qint64 expectedSize, qreal weight = 1.0);
     void record(QObject* source);
@@ -212,32 +212,35 @@ void DownloadsTest::halfReceivedIsHalfTheWeight()
 void DownloadsTest::badStatusRemovesMirror_data()
 {
     QTest::addColumn<int>("status");
-    QTest::newRow("302 is not followed") << 302;
-    QTest::newRow("404") << 404;
-    QTest::newRow("500") << 500;
-    QTest::newRow("401 with a challenge") << 401;
+    QTest::addColumn<QString>("remotePath");
+    QTest::newRow("302 is not followed") << 302 << "c.bin";
+    QTest::newRow("404") << 404 << "c.bin";
+    QTest::newRow("500") << 500 << "c.bin";
+    QTest::newRow("401 with a challenge") << 401 << "c.bin";
+    QTest::newRow("404 of a path holding %2F") << 404 << "a%2Fb.bin";
 }
 
 void DownloadsTest::badStatusRemovesMirror()
 {
     QFETCH(int, status);
+    QFETCH(QString, remotePath);
     useMirrors({"m1", "m2"});
     const QByteArray content = sampleContent(100);
-    server->setFile(served("m2", "c.bin"), content);
-    server->setRule(served("m1", "c.bin"), Rule{Behaviour::Status, status, 0, 0});
+    server->setFile(served("m2", remotePath), content);
+    server->setRule(served("m1", remotePath), Rule{Behaviour::Status, status, 0, 0});
     drawRandom({0}); // m1 first
-    DownloadTaskSpecification* task = download("c.bin", content.size());
+    DownloadTaskSpecification* task = download(remotePath, content.size());
     task->execute();
     QVERIFY(waitForEnd(*task));
 
     QCOMPARE(task->getState(), Finished);
-    QCOMPARE(readAll(dir->filePath("c.bin")), content);
+    QCOMPARE(readAll(dir->filePath(remotePath)), content);
     QCOMPARE(mirrors->getMirrorIndex("m1"), -1);
-    QCOMPARE(server->requestCount(served("m1", "c.bin")), 1);
-    QCOMPARE(server->requestCount(QStringLiteral("/elsewhere") + served("m1", "c.bin")), 0);
-    QVERIFY2(log.contains(QStringLiteral("%1/m1/%2/c.bin returned %3").arg(server->baseUrl()).arg(version).arg(status)),
-             qPrintable(log.join('\n')));
-    QCOMPARE(log.last(), QStringLiteral("Downloading c.bin finished"));
+    QCOMPARE(server->requestCount(served("m1", remotePath)), 1);
+    QCOMPARE(server->requestCount(QStringLiteral("/elsewhere") + served("m1", remotePath)), 0);
+    const QString expected = server->baseUrl() + served("m1", remotePath) + " returned " + QString::number(status);
+    QVERIFY2(log.contains(expected), qPrintable(expected + " not in:\n" + log.join('\n')));
+    QCOMPARE(log.last(), QStringLiteral("Downloading %1 finished").arg(remotePath));
 }
 
 void DownloadsTest::connectionFailureChargesOneError()

@@ -161,6 +161,19 @@ void InstallListsTest::invalidLineLeavesTargetUntouched_data()
                                  << "Warning: product ini contains invalid line in section other";
     QTest::newRow("one field") << QByteArray("[client]\nbad.bin=abc\n")
                                << "Warning: product ini contains invalid line in section client";
+    // Paths that would lead out of the installation or temporary directory, or the
+    // version's folder on the mirror, as the settings reader decodes them.
+    const QString inClient = QStringLiteral("Warning: product ini contains invalid line in section client");
+    for (const char* key : {"../victim.txt", "a/../../../x", "..%2F..%2Fx", "..\\..\\x"})
+        QTest::newRow(qPrintable(QStringLiteral("key %1").arg(key)))
+            << QByteArray("[client]\n" + valid + key + "=" + entry("x").toUtf8() + "\n") << inClient;
+    QTest::newRow("field 5 leaving") << QByteArray("[client]\nx.gz=" + entry("p").toUtf8() + "::" +
+                                                   entry("x").toUtf8() + "::../../x\n" + valid)
+                                     << inClient;
+    QTest::newRow("delete entry leaving") << QByteArray("[delete]\n../victim.txt=\n[client]\n" + valid)
+                                          << "Warning: product ini contains invalid line in section delete";
+    QTest::newRow("section ..") << QByteArray("[..]\n" + valid)
+                                << "Warning: product ini contains invalid line in section ..";
     QTest::newRow("empty ini") << QByteArray() << "No files in product ini";
     QTest::newRow("missing ini") << QByteArray() << "No files in product ini";
     QTest::newRow("keys outside sections only") << QByteArray("loose=1\n") << "No files in product ini";

@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
 QByteArray statusLine(int status)
@@ -60,8 +62,9 @@ void MirrorServer::onNewConnection()
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        auto* request = new QByteArray;
-        connect(socket, &QObject::destroyed, this, [request] { delete request; });
+        // Owned by the connection below: freed with it, whichever of socket and server
+        // goes first.
+        auto request = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, request] {
             request->append(socket->readAll());
             if (!request->contains("\r\n\r\n") || request->isEmpty())

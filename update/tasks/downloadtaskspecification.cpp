@@ -97,7 +97,7 @@ void DownloadTaskSpecification::onMetaDataChanged()
         return;
     }
     mirrors->removeMirror(mirror.name);
-    errorRetry(QStringLiteral("%1 returned %2").arg(currentUrl()).arg(status.toInt()));
+    errorRetry(QStringLiteral("%1 returned %2").arg(currentUrl(), QString::number(status.toInt())));
 }
 
 void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 total)
@@ -127,7 +127,7 @@ bool DownloadTaskSpecification::readData()
             return true;
         // A mirror sending more than the product description says must not fill the disk.
         if (expectedSize > 0 && bytesReceived + count > expectedSize) {
-            errorRetry(QStringLiteral("%1 sent more than the expected %2 bytes").arg(currentUrl()).arg(expectedSize));
+            errorRetry(QStringLiteral("%1 sent more than the expected %2 bytes").arg(currentUrl(), QString::number(expectedSize)));
             return false;
         }
         const qint64 written = file.write(buffer, count);
@@ -137,9 +137,7 @@ bool DownloadTaskSpecification::readData()
         }
         if (written != count) {
             errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
-                           .arg(file.fileName())
-                           .arg(count)
-                           .arg(written));
+                           .arg(file.fileName(), QString::number(count), QString::number(written)));
             return false;
         }
         bytesReceived += count;

@@ -31,6 +31,10 @@ struct FileReplaceSpecification
     QString oldDestFileName() const;
 };
 
+// True when a path from the product description stays below the directory it is taken
+// relative to: not absolute and without a ".." component ("\\" counts as a separator).
+bool isContainedRelativePath(const QString& path);
+
 // The lists one update works through.
 struct FileSpecifications
 {

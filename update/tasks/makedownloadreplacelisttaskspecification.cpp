@@ -52,13 +52,23 @@ bool MakeDownloadReplaceListFunc::run()
 
     const QString appRoot = Configuration::getAppRootPath() + QLatin1Char('/');
     const QString tempRoot = configuration->tempDir + QLatin1Char('/');
+    const auto invalidLine = [this](const QString& section) {
+        emit message(QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
+        return false;
+    };
     int done = 0;
     const QStringList sections = settings.childGroups();
     for (const QString& section : sections) {
+        // The section is a path on the mirror, the keys and field 5 paths below the
+        // temporary and installation directories: none may lead out of them.
+        if (!isContainedRelativePath(section))
+            return invalidLine(section);
         settings.beginGroup(section);
         const QStringList keys = settings.allKeys();
         for (const QString& key : keys) {
             emit progress(qreal(++done) / total);
+            if (!isContainedRelativePath(key))
+                return invalidLine(section);
             if (section == deleteSection) {
                 if (QFileInfo::exists(appRoot + key))
                     lists->deletes.append(key);
@@ -66,10 +76,10 @@ bool MakeDownloadReplaceListFunc::run()
             }
 
             const QStringList parts = settings.value(key).toString().split(QStringLiteral("::"));
-            if (parts.size() != 2 && parts.size() != 5) {
-                emit message(QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
-                return false;
-            }
+            if (parts.size() != 2 && parts.size() != 5)
+                return invalidLine(section);
+            if (parts.size() == 5 && !parts.at(4).isEmpty() && !isContainedRelativePath(parts.at(4)))
+                return invalidLine(section);
             const FileDownloadSpecification download{section, key, parts.at(0), parts.at(1).toULongLong()};
             FileReplaceSpecification replace{section, key, QString(), 0, QString()};
             if (parts.size() == 5) {
