@@ -130,10 +130,8 @@ QString checkValues(const EventExport& event, const QList<HostValue>& values)
 {
     if (values.size() != event.letters.size())
         return QStringLiteral("%1 takes %2 arguments (%3), not %4")
-            .arg(QLatin1String(event.name))
-            .arg(event.letters.size())
-            .arg(QLatin1String(event.letters))
-            .arg(values.size());
+            .arg(QLatin1String(event.name), QString::number(event.letters.size()), QLatin1String(event.letters),
+                 QString::number(values.size()));
     for (int n = 0; n < values.size(); ++n) {
         const HostValue& value = values.at(n);
         bool ok = true;
@@ -152,10 +150,8 @@ QString checkValues(const EventExport& event, const QList<HostValue>& values)
         }
         if (!ok || value.isNil)
             return QStringLiteral("argument %1 of %2 is not a number of type '%3': %4")
-                .arg(n + 1)
-                .arg(QLatin1String(event.name))
-                .arg(QLatin1Char(event.letters.at(n)))
-                .arg(QString::fromUtf8(value.text));
+                .arg(QString::number(n + 1), QLatin1String(event.name), QString(QLatin1Char(event.letters.at(n))),
+                     QString::fromUtf8(value.text));
     }
     return {};
 }
