@@ -27,7 +27,7 @@ INI
   --news "Voxmere 3.0 is out: <a href=\"https://voxmere.example/news\">read more</a>" >"$server_log" 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do grep -q listening "$server_log" 2>/dev/null && break; sleep 0.1; done
-port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$server_log")
+port=$(sed -n 's/^version service listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$server_log")
 [ -n "$port" ] || { echo "demo: the stand-in update server did not start" >&2; cat "$server_log" >&2; exit 1; }
 echo "stand-in update server on 127.0.0.1:$port"
 

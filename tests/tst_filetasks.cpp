@@ -3,6 +3,7 @@
 #include "filecopytaskspecification.h"
 #include "filedeletelisttaskspecification.h"
 #include "filedeletetaskspecification.h"
+#include "filereplacelisttaskspecification.h"
 #include "filerenametaskspecification.h"
 #include "fileunziptaskspecification.h"
 #include "rollback.h"
@@ -68,6 +69,7 @@ private slots:
     void dirCreate();
     void deleteListReadsItsListWhenItRuns();
     void emptyDeleteListFinishesAtOnce();
+    void finishedInstallationIsNeverUndone();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -78,6 +80,31 @@ void FileTasksTest::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
+}
+
+// Undoing after the set-aside copies are gone would delete the new files and restore
+// nothing: a finished installation keeps no journal.
+void FileTasksTest::finishedInstallationIsNeverUndone()
+{
+    QVERIFY(QDir(dir->path()).mkpath("temp") && QDir(dir->path()).mkpath("install"));
+    Configuration::setAppRootPathForTests(path("install"));
+    Configuration configuration;
+    configuration.tempDir = path("temp");
+    QVERIFY(writeFile(path("temp/a.bin"), "new"));
+    QVERIFY(writeFile(path("install/a.bin"), "old"));
+    QVERIFY(writeFile(path("temp/b.bin"), "added"));
+    QList<FileReplaceSpecification> replaces{{"files", "a.bin", QString(), 0, QString()},
+                                             {"files", "b.bin", QString(), 0, QString()}};
+    QList<QString> deletes;
+    FileReplaceListTaskSpecification installation(&replaces, &deletes, &configuration, nullptr, 1.0);
+
+    QCOMPARE(runToEnd(installation), Finished);
+    QCOMPARE(deletes, QStringList{"_old_a.bin"});
+    QVERIFY(QFile::remove(path("install/_old_a.bin")));
+    installation.reset();
+    Configuration::setAppRootPathForTests(QString());
+    QCOMPARE(readAll(path("install/a.bin")), QByteArray("new"));
+    QCOMPARE(readAll(path("install/b.bin")), QByteArray("added"));
 }
 
 void FileTasksTest::rollbackUndoesNewestFirst()

@@ -1,6 +1,9 @@
 #include "mirrorserver.h"
 
+#include <QDir>
+#include <QFile>
 #include <QPointer>
+#include <QUrl>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -76,16 +79,34 @@ void MirrorServer::onNewConnection()
     }
 }
 
+bool MirrorServer::content(const QString& path, QByteArray* body) const
+{
+    if (files.contains(path)) {
+        *body = files.value(path);
+        return true;
+    }
+    for (auto it = trees.cbegin(); it != trees.cend(); ++it) {
+        if (!path.startsWith(it.key()))
+            continue;
+        QFile file(QDir(it.value()).filePath(QUrl::fromPercentEncoding(path.mid(it.key().size()).toUtf8())));
+        if (file.open(QIODevice::ReadOnly)) {
+            *body = file.readAll();
+            return true;
+        }
+    }
+    return false;
+}
+
 void MirrorServer::answer(QTcpSocket* socket, const QString& path)
 {
     ++requests[path];
-    if (!files.contains(path) && !rules.contains(path)) {
+    QByteArray body;
+    if (!content(path, &body) && !rules.contains(path)) {
         socket->write(headers(404, 0));
         closeWhenWritten(socket);
         return;
     }
     const Rule rule = rules.value(path);
-    QByteArray body = files.value(path);
     switch (rule.behaviour) {
     case Behaviour::Serve:
         socket->write(headers(200, body.size()) + body);

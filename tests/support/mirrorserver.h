@@ -37,6 +37,8 @@ public:
     QString baseUrl() const; // "http://127.0.0.1:PORT"
 
     void setFile(const QString& path, const QByteArray& content) { files.insert(path, content); }
+    // Serves the files below dir at paths beginning with prefix (read when asked for).
+    void serveTree(const QString& prefix, const QString& dir) { trees.insert(prefix, dir); }
     void setRule(const QString& path, const Rule& rule) { rules.insert(path, rule); }
     int requestCount(const QString& path) const { return requests.value(path); }
     int totalRequests() const;
@@ -47,7 +49,11 @@ private:
     void trickle(QTcpSocket* socket, QByteArray rest, const Rule& rule);
 
     QTcpServer* server; // owned (child)
+    // The content served at a path: set, or read from a served tree; false if none.
+    bool content(const QString& path, QByteArray* body) const;
+
     QHash<QString, QByteArray> files;
+    QHash<QString, QString> trees;
     QHash<QString, Rule> rules;
     QHash<QString, int> requests;
 };

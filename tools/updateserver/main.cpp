@@ -20,6 +20,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption portOption(QStringLiteral("version-port"),
                                         QStringLiteral("UDP port of the version service (0 picks one)."),
                                         QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption bannerPortOption(QStringLiteral("banner-port"),
+                                              QStringLiteral("UDP port of the banner service (0 picks one)."),
+                                              QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption bannerOption(QStringLiteral("banner"),
+                                          QStringLiteral("Banner reply: image URL, a comma, click URL."),
+                                          QStringLiteral("text"));
     const QCommandLineOption channelsOption(QStringLiteral("channels"),
                                             QStringLiteral("Channel list reply, e.g. 100#1.0,101#1.1-beta."),
                                             QStringLiteral("text"));
@@ -27,7 +33,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption silentOption(QStringLiteral("silent-on"),
                                           QStringLiteral("Never answer this request: channels or news."),
                                           QStringLiteral("request"));
-    parser.addOptions({addressOption, portOption, channelsOption, newsOption, silentOption});
+    parser.addOptions({addressOption, portOption, bannerPortOption, bannerOption, channelsOption, newsOption,
+                       silentOption});
     parser.process(app);
 
     StandInUpdateReplies replies;
@@ -35,6 +42,8 @@ int main(int argc, char* argv[])
         replies.channels = parser.value(channelsOption).toUtf8();
     if (parser.isSet(newsOption))
         replies.news = parser.value(newsOption).toUtf8();
+    if (parser.isSet(bannerOption))
+        replies.banner = parser.value(bannerOption).toUtf8();
     for (const QString& request : parser.values(silentOption)) {
         if (request == QLatin1String("channels")) {
             replies.silentOnChannels = true;
@@ -47,20 +56,24 @@ int main(int argc, char* argv[])
     }
 
     bool portOk = false;
+    bool bannerPortOk = false;
     const uint port = parser.value(portOption).toUInt(&portOk);
+    const uint bannerPort = parser.value(bannerPortOption).toUInt(&bannerPortOk);
     const QHostAddress address(parser.value(addressOption));
-    if (!portOk || port > 65535 || address.isNull()) {
+    if (!portOk || port > 65535 || !bannerPortOk || bannerPort > 65535 || address.isNull()) {
         std::fprintf(stderr, "vx5-update-server: invalid address or port\n");
         return 2;
     }
 
     StandInUpdateCounters counters;
     StandInUpdateServer server(replies, &counters);
-    if (!server.listen(address, quint16(port))) {
-        std::fprintf(stderr, "vx5-update-server: cannot bind %s:%u\n", qPrintable(address.toString()), port);
+    if (!server.listen(address, quint16(port), quint16(bannerPort))) {
+        std::fprintf(stderr, "vx5-update-server: cannot bind %s:%u and %u\n", qPrintable(address.toString()), port,
+                     bannerPort);
         return 1;
     }
     std::printf("version service listening on %s:%u\n", qPrintable(address.toString()), unsigned(server.versionPort()));
+    std::printf("banner service listening on %s:%u\n", qPrintable(address.toString()), unsigned(server.bannerPort()));
     std::fflush(stdout);
     return app.exec();
 }

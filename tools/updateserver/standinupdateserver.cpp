@@ -6,14 +6,35 @@
 
 StandInUpdateServer::StandInUpdateServer(const StandInUpdateReplies& replies, StandInUpdateCounters* counters,
                                          QObject* parent)
-    : QObject(parent), replies(replies), counters(counters), versionSocket(new QUdpSocket(this))
+    : QObject(parent), replies(replies), counters(counters), versionSocket(new QUdpSocket(this)),
+      bannerSocket(new QUdpSocket(this))
 {
     connect(versionSocket, &QUdpSocket::readyRead, this, &StandInUpdateServer::onVersionDatagrams);
+    connect(bannerSocket, &QUdpSocket::readyRead, this, &StandInUpdateServer::onBannerDatagrams);
 }
 
-bool StandInUpdateServer::listen(const QHostAddress& address, quint16 port)
+bool StandInUpdateServer::listen(const QHostAddress& address, quint16 versionPort, quint16 bannerPort)
 {
-    return versionSocket->bind(address, port);
+    return versionSocket->bind(address, versionPort) && bannerSocket->bind(address, bannerPort);
+}
+
+quint16 StandInUpdateServer::bannerPort() const
+{
+    return bannerSocket->localPort();
+}
+
+void StandInUpdateServer::onBannerDatagrams()
+{
+    while (bannerSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram request = bannerSocket->receiveDatagram();
+        if (request.data() != QByteArray("\x01\x01", 2)) {
+            ++counters->unknownRequests;
+            continue;
+        }
+        ++counters->bannerRequests;
+        if (!replies.banner.isEmpty())
+            bannerSocket->writeDatagram(request.makeReply(replies.banner));
+    }
 }
 
 quint16 StandInUpdateServer::versionPort() const
@@ -48,8 +69,10 @@ BackgroundUpdateServer::BackgroundUpdateServer(const StandInUpdateReplies& repli
     QObject::connect(&thread, &QThread::started, [this, replies, &bound] {
         auto* server = new StandInUpdateServer(replies, &requestCounters);
         QObject::connect(&thread, &QThread::finished, server, &QObject::deleteLater);
-        if (server->listen(QHostAddress::LocalHost, 0))
+        if (server->listen(QHostAddress::LocalHost, 0)) {
             port = server->versionPort();
+            bannerPort = server->bannerPort();
+        }
         bound.release();
     });
     thread.start();
@@ -64,5 +87,5 @@ BackgroundUpdateServer::~BackgroundUpdateServer()
 
 QByteArray BackgroundUpdateServer::address() const
 {
-    return "127.0.0.1:" + QByteArray::number(port);
+    return "127.0.0.1:" + QByteArray::number(port) + ':' + QByteArray::number(bannerPort);
 }

@@ -16,6 +16,7 @@ struct StandInUpdateReplies
     QByteArray news;
     bool silentOnChannels = false; // never answer the channel list request
     bool silentOnNews = false;     // never answer the news request
+    QByteArray banner;             // banner service reply "bannerUrl,clickUrl"; empty: never answer
 };
 
 // Requests seen, readable from any thread.
@@ -24,9 +25,11 @@ struct StandInUpdateCounters
     std::atomic<int> channelRequests{0};
     std::atomic<int> newsRequests{0};
     std::atomic<int> unknownRequests{0};
+    std::atomic<int> bannerRequests{0};
 };
 
-// A stand-in for the update server's UDP version service, on a loopback address.
+// A stand-in for the update server's UDP services (version query and banner), on a
+// loopback address.
 class StandInUpdateServer : public QObject
 {
     Q_OBJECT
@@ -35,17 +38,20 @@ public:
     StandInUpdateServer(const StandInUpdateReplies& replies, StandInUpdateCounters* counters,
                         QObject* parent = nullptr);
 
-    // Binds the version service; port 0 picks a free one.
-    bool listen(const QHostAddress& address, quint16 port);
+    // Binds both services; port 0 picks a free one.
+    bool listen(const QHostAddress& address, quint16 versionPort, quint16 bannerPort = 0);
     quint16 versionPort() const;
+    quint16 bannerPort() const;
 
 private slots:
     void onVersionDatagrams();
+    void onBannerDatagrams();
 
 private:
     StandInUpdateReplies replies;
     StandInUpdateCounters* counters; // not owned
     QUdpSocket* versionSocket;       // owned (child)
+    QUdpSocket* bannerSocket;        // owned (child)
 };
 
 // Runs a StandInUpdateServer on 127.0.0.1 in a thread of its own, so that a caller
@@ -61,7 +67,7 @@ public:
 
     bool isListening() const { return port != 0; }
     quint16 versionPort() const { return port; }
-    // "127.0.0.1:port", the form the updater's server override takes.
+    // "127.0.0.1:versionPort:bannerPort", the form the updater's server override takes.
     QByteArray address() const;
     const StandInUpdateCounters& counters() const { return requestCounters; }
 
@@ -69,4 +75,5 @@ private:
     StandInUpdateCounters requestCounters;
     QThread thread;
     quint16 port = 0;
+    quint16 bannerPort = 0;
 };

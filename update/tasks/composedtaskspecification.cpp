@@ -190,6 +190,25 @@ void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* othe
     emit otherTaskCancelled(other);
 }
 
+void ComposedTaskSpecification::endFromSubTaskReport(TaskSpecification* reportingSubTask, TaskState endState)
+{
+    reportingSubTask->reset();
+    runningTasks.removeOne(reportingSubTask);
+    doneReported = true; // ended here, not by the sub-tasks
+    if (endState == UserCanceled)
+        userCancel();
+    else
+        errorCancel();
+}
+
+bool ComposedTaskSpecification::endIfCancelRequested(TaskSpecification* reportingSubTask)
+{
+    if (!cancelRequested)
+        return false;
+    endFromSubTaskReport(reportingSubTask, UserCanceled);
+    return true;
+}
+
 void ComposedTaskSpecification::onUpdateProgress(qreal)
 {
     qreal sum = 0.0;

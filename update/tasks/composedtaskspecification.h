@@ -36,6 +36,12 @@ protected slots:
 
 protected:
     virtual void connectSignals(TaskSpecification* subTask);
+    // Ends this task from inside a sub-task's report (a failed check): the sub-task is
+    // reset so that it settles nothing more, and this task ends with endState.
+    void endFromSubTaskReport(TaskSpecification* reportingSubTask, TaskState endState);
+    // Before a retry decided in a sub-task's report: the user's cancel wins over it. When
+    // one was asked for, this task ends UserCanceled that way and the result is true.
+    bool endIfCancelRequested(TaskSpecification* reportingSubTask);
 
     QList<TaskSpecification*> allTasks; // owned (QObject children, deleted by clearSubTasks)
     QList<TaskSpecification*> pendingTasks; // not owned: views into allTasks

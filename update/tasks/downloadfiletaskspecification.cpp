@@ -42,9 +42,9 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
-void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
+void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)
 {
-    if (pass)
+    if (pass || endIfCancelRequested(check))
         return;
     emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileSpec.relativePath));
     mirrors->removeMirror(downloadTask->usedMirror().name);

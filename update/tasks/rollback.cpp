@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <cstdio>
+
 RollbackData::RollbackData(Operation operation, const QString& from, const QString& to)
     : path(to), oldPath(from), operation(operation)
 {
@@ -25,6 +27,12 @@ bool RollbackData::rollback(QObject* reporter) const
         if (QFile::rename(path, oldPath))
             return true;
         message(reporter, QStringLiteral("warning: rollback rename %1 to %2 failed").arg(oldPath, path));
+        return false;
+    case Replace:
+        // rename() replaces the newer file atomically; a plain QFile::rename would refuse.
+        if (std::rename(QFile::encodeName(oldPath).constData(), QFile::encodeName(path).constData()) == 0)
+            return true;
+        message(reporter, QStringLiteral("warning: rollback rename %1 to %2 failed").arg(path, oldPath));
         return false;
     case CreateFile:
         if (QFile::remove(path))
@@ -51,6 +59,15 @@ void RollbackDataList::add(const RollbackData& entry)
 void RollbackDataList::appendList(const RollbackDataList& other)
 {
     list.append(other.list);
+}
+
+bool RollbackDataList::replace(const RollbackData& entry, const RollbackData& replacement)
+{
+    const qsizetype index = list.lastIndexOf(entry);
+    if (index < 0)
+        return false;
+    list[index] = replacement;
+    return true;
 }
 
 void RollbackDataList::clear()

@@ -12,7 +12,9 @@ public:
     enum Operation {
         Rename = 0,     // oldPath was renamed to path; undo renames it back
         CreateFile = 1, // a file was created at path; undo removes it
-        CreateDir = 2   // a directory was created at path; undo removes it if empty
+        CreateDir = 2,  // a directory was created at path; undo removes it if empty
+        Replace = 3     // a new file took path's place in one step, the file that was there
+                        // kept at oldPath; undo puts it back in one step, so path is never missing
     };
 
     RollbackData(Operation operation, const QString& from, const QString& to);
@@ -39,6 +41,8 @@ class RollbackDataList
 public:
     void add(const RollbackData& entry);
     void appendList(const RollbackDataList& other);
+    // Puts replacement in place of the newest entry equal to entry; false if there is none.
+    bool replace(const RollbackData& entry, const RollbackData& replacement);
     void clear();
     // Undoes and removes every entry, newest first, going on past failures; true if all
     // undos succeeded. The journal is empty afterwards.

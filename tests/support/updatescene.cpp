@@ -1,0 +1,184 @@
+#include "updatescene.h"
+
+#include "filereplacetaskspecification.h"
+#include "mirrorserver.h"
+#include "releasebuilder.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QStringList settingsFiles{QStringLiteral("update.ini"), QStringLiteral("mirrors.ini")};
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+int plainMode()
+{
+    return int(0666 & ~currentUmask());
+}
+
+int directoryMode()
+{
+    return int(0777 & ~currentUmask());
+}
+
+int modeFor(const QString& relativePath)
+{
+    return FileReplaceTaskSpecification::isExecutableFileName(QFileInfo(relativePath).fileName()) ? 0755
+                                                                                                  : plainMode();
+}
+
+bool writeTree(const QString& dir, const ClientTree& tree, bool withModes)
+{
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        const QString path = QDir(dir).filePath(it.key());
+        QFile file(path);
+        if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(it.value()) != it.value().size())
+            return false;
+        file.close();
+        if (withModes && ::chmod(QFile::encodeName(path).constData(), mode_t(modeFor(it.key()))) != 0)
+            return false;
+    }
+    return true;
+}
+
+QByteArray bytes(int size, int seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    quint32 state = quint32(seed) * 2654435761u + 1;
+    for (char& c : data) {
+        state = state * 1664525u + 1013904223u;
+        c = char(state >> 24);
+    }
+    return data;
+}
+
+} // namespace
+
+ClientTree olderClient()
+{
+    return {{"update", "#!/bin/sh\necho updater 1\n"},
+            {"vx5client_runscript.sh", "#!/bin/sh\nexec ./vx5client_linux_amd64 \"$@\"\n"},
+            {"vx5client_linux_amd64", bytes(50000, 1)},
+            {"plugins/libvx5.so", bytes(40000, 2)},
+            {"plugins/lua_plugin/vx5events.lua", "print('events 1')\n"},
+            {"sounds/old-chime.wav", bytes(3000, 3)},
+            {"readme.txt", "Voxmere 1\n"},
+            {"unchanged.dat", bytes(8000, 4)}};
+}
+
+ClientTree newerClient()
+{
+    return {{"update", "#!/bin/sh\necho updater 2\n"},
+            {"vx5client_runscript.sh", "#!/bin/sh\nexec ./vx5client_linux_amd64 \"$@\" # 2\n"},
+            {"vx5client_linux_amd64", bytes(60000, 11)},
+            {"plugins/libvx5.so", bytes(45000, 12)},
+            {"plugins/lua_plugin/vx5events.lua", "print('events 2')\n"},
+            {"sounds/new/deeper/chime.wav", bytes(5000, 13)},
+            {"readme.txt", "Voxmere 2, with a longer text than before\n"},
+            {"unchanged.dat", bytes(8000, 4)}};
+}
+
+UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR"))
+{
+    QDir(root.path()).mkpath(QStringLiteral("install"));
+    QDir(root.path()).mkpath(QStringLiteral("tmp"));
+    QDir(root.path()).mkpath(QStringLiteral("mirror"));
+    qputenv("TMPDIR", QFile::encodeName(tempDir()));
+}
+
+UpdateScene::~UpdateScene()
+{
+    if (savedTmpDir.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmpDir);
+}
+
+bool UpdateScene::publish(int version, const ClientTree& tree, QString* error)
+{
+    const QString treeDir = root.filePath(QStringLiteral("trees/%1").arg(version));
+    if (!writeTree(treeDir, tree, false)) {
+        *error = QStringLiteral("could not write %1").arg(treeDir);
+        return false;
+    }
+    ReleaseOptions options;
+    options.treeDir = treeDir;
+    options.mirrorDir = mirrorDir();
+    options.version = version;
+    options.privateKeyPath = QStringLiteral(VX5_TEST_PRIVATE_KEY);
+    options.packPatterns = {QStringLiteral("*.so")};
+    options.previousTreeDir = lastTreeDir;
+    ReleaseBuilder builder(options);
+    if (!builder.build()) {
+        *error = builder.errorString();
+        return false;
+    }
+    lastTreeDir = treeDir;
+    return true;
+}
+
+bool UpdateScene::install(const ClientTree& tree, const QString& mirrorUrl)
+{
+    const ClientTree settings{
+        {"update.ini", "[update]\nstreams=3\n"},
+        {"mirrors.ini", "[mirrors]\nsize=1\n1\\mirror=m1\n[m1]\nurl=" + mirrorUrl.toUtf8() + "\n"}};
+    return writeTree(installDir(), tree, true) && writeTree(installDir(), settings, false);
+}
+
+void UpdateScene::serve(MirrorServer& server) const
+{
+    server.serveTree(QStringLiteral("/m1/"), mirrorDir());
+}
+
+TreeSnapshot UpdateScene::expected(const ClientTree& tree)
+{
+    TreeSnapshot files;
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        files.insert(it.key(), {it.value(), modeFor(it.key())});
+        for (QString dir = QFileInfo(it.key()).path(); dir != QLatin1String("."); dir = QFileInfo(dir).path())
+            files.insert(dir + QLatin1Char('/'), {QByteArray(), directoryMode()});
+    }
+    return files;
+}
+
+TreeSnapshot UpdateScene::installed() const
+{
+    TreeSnapshot files = snapshot(installDir());
+    for (const QString& name : settingsFiles)
+        files.remove(name);
+    return files;
+}
+
+TreeSnapshot snapshot(const QString& dir)
+{
+    TreeSnapshot files;
+    const QDir root(dir);
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat info{};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        const int mode = int(info.st_mode & 07777);
+        if (S_ISDIR(info.st_mode)) {
+            files.insert(root.relativeFilePath(path) + QLatin1Char('/'), {QByteArray(), mode});
+            continue;
+        }
+        QFile file(path);
+        files.insert(root.relativeFilePath(path),
+                     {file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)"), mode});
+    }
+    return files;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class MirrorServer;
+
+// The files of one client version: relative path → content.
+using ClientTree = QMap<QString, QByteArray>;
+// What lies in a directory: relative path → (content, permission bits); directories end
+// in "/" and have no content.
+using TreeSnapshot = QMap<QString, QPair<QByteArray, int>>;
+
+// Two client versions that exercise everything an update does: plain and packed files,
+// files in a new sub-directory, a file only the older one has (deleted on update),
+// executables of the client and libraries, and the updater itself.
+ClientTree olderClient();
+ClientTree newerClient();
+
+// A scratch world for whole updates: an installation directory, a temporary folder
+// (TMPDIR points there while the scene lives), and a mirror tree with releases made by
+// the release tool and signed with the test key, served by an in-process mirror as "m1".
+class UpdateScene
+{
+public:
+    UpdateScene();
+    ~UpdateScene();
+    UpdateScene(const UpdateScene&) = delete;
+    UpdateScene& operator=(const UpdateScene&) = delete;
+
+    bool isValid() const { return root.isValid(); }
+    QString installDir() const { return root.filePath(QStringLiteral("install")); }
+    QString tempDir() const { return root.filePath(QStringLiteral("tmp")); }
+    QString mirrorDir() const { return root.filePath(QStringLiteral("mirror")); }
+
+    // Builds the release of a version; the previous one published gives the "delete"
+    // section. *.so files are served packed. False with a message on failure.
+    bool publish(int version, const ClientTree& tree, QString* error);
+    // Lays a version out as the updater installs it (mode 0755 for programs and
+    // libraries), with update.ini and a mirrors.ini that names the mirror.
+    bool install(const ClientTree& tree, const QString& mirrorUrl);
+    // Serves the mirror tree below "/m1/" of the server.
+    void serve(MirrorServer& server) const;
+
+    // The installation as the release has it: every file with the mode the updater gives.
+    static TreeSnapshot expected(const ClientTree& tree);
+    // The installation without update.ini and mirrors.ini.
+    TreeSnapshot installed() const;
+
+private:
+    QTemporaryDir root;
+    QByteArray savedTmpDir;
+    QString lastTreeDir;
+};
+
+TreeSnapshot snapshot(const QString& dir);

@@ -1,0 +1,330 @@
+// Whole updates through UpdateEngine, without a window: real releases made by the release
+// tool and signed with the test key, served over HTTP on loopback, installed into a
+// scratch installation that is compared byte for byte (and mode for mode) afterwards.
+#include "configuration.h"
+#include "mirrors.h"
+#include "mirrorserver.h"
+#include "signing.h"
+#include "tomcryptutil.h"
+#include "updateengine.h"
+#include "updateinidata.h"
+#include "updatescene.h"
+#include "support/gzipfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+const QString productIni = QStringLiteral("client_linux_amd64.ini");
+
+// What one update did: how it ended, and the detail log.
+struct Outcome
+{
+    bool prepared = false;
+    bool finished = false;
+    bool canceled = false;
+    QStringList log;
+};
+
+using MessageHook = std::function<void(const QString& message, UpdateEngine& engine)>;
+
+bool hasRecord()
+{
+    return QSettings(UpdateIniData::filename(), QSettings::IniFormat).childGroups().contains("current");
+}
+
+} // namespace
+
+class UpdateEngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void freshInstallThenUpdate();
+    void badCachedSignature_data();
+    void badCachedSignature();
+    void resumeAfterCancelFetchesNothingVerified();
+    void recordedSession_data();
+    void recordedSession();
+    void failedInstallationLeavesOldInstallation_data();
+    void failedInstallationLeavesOldInstallation();
+    void startupRepairsMissingFile();
+
+private:
+    // Publishes the older (100) and newer (101) client and installs the older one.
+    void publishBothInstallOlder();
+    Outcome run(UpdateEngine& engine, const MessageHook& hook = {});
+    Outcome run(int version, const MessageHook& hook = {});
+    QString served(int version, const QString& path) const
+    {
+        return QStringLiteral("/m1/%1/%2").arg(QString::number(version), path);
+    }
+
+    std::unique_ptr<UpdateScene> scene;
+    std::unique_ptr<MirrorServer> server;
+    std::unique_ptr<Configuration> config;
+};
+
+void UpdateEngineTest::init()
+{
+    scene = std::make_unique<UpdateScene>();
+    QVERIFY(scene->isValid());
+    server = std::make_unique<MirrorServer>();
+    QVERIFY(server->listen());
+    scene->serve(*server);
+    Configuration::setAppRootPathForTests(scene->installDir());
+    config = std::make_unique<Configuration>();
+    config->clientType = QStringLiteral("client_linux_amd64");
+}
+
+void UpdateEngineTest::cleanup()
+{
+    config.reset();
+    server.reset();
+    scene.reset();
+    Configuration::setAppRootPathForTests(QString());
+}
+
+void UpdateEngineTest::publishBothInstallOlder()
+{
+    QString error;
+    QVERIFY2(scene->publish(100, olderClient(), &error), qPrintable(error));
+    QVERIFY2(scene->publish(101, newerClient(), &error), qPrintable(error));
+    QVERIFY(scene->install(olderClient(), server->baseUrl() + "/m1"));
+}
+
+Outcome UpdateEngineTest::run(UpdateEngine& engine, const MessageHook& hook)
+{
+    Outcome outcome;
+    QMetaObject::Connection logging = connect(&engine, &UpdateEngine::message, this, [&](const QString& text) {
+        outcome.log << text;
+        if (hook)
+            hook(text, engine);
+    });
+    QMetaObject::Connection failing =
+        connect(&engine, &UpdateEngine::fatalError, this, [&](const QString& text) { outcome.log << "fatal: " + text; });
+    QSignalSpy finished(&engine, &UpdateEngine::updateFinished);
+    QSignalSpy canceled(&engine, &UpdateEngine::updateCanceled);
+    outcome.prepared = engine.initialize();
+    if (outcome.prepared) {
+        engine.startUpdate();
+        (void)QTest::qWaitFor([&] { return !finished.isEmpty() || !canceled.isEmpty(); }, 60000);
+    }
+    outcome.finished = !finished.isEmpty();
+    outcome.canceled = !canceled.isEmpty();
+    disconnect(logging);
+    disconnect(failing);
+    return outcome;
+}
+
+Outcome UpdateEngineTest::run(int version, const MessageHook& hook)
+{
+    config->clientVersion = version;
+    UpdateEngine engine(*config, nullptr);
+    return run(engine, hook);
+}
+
+void UpdateEngineTest::freshInstallThenUpdate()
+{
+    QString error;
+    QVERIFY2(scene->publish(100, olderClient(), &error), qPrintable(error));
+    QVERIFY2(scene->publish(101, newerClient(), &error), qPrintable(error));
+    QVERIFY(scene->install({}, server->baseUrl() + "/m1"));
+
+    Outcome fresh = run(100);
+    QVERIFY2(fresh.finished, qPrintable(fresh.log.join('\n')));
+    QCOMPARE(scene->installed(), UpdateScene::expected(olderClient()));
+
+    Outcome update = run(101);
+    QVERIFY2(update.finished, qPrintable(update.log.join('\n')));
+    QCOMPARE(update.log.last(), QStringLiteral("Update successfully finished"));
+    // The updater's own old copy stays for the next start to remove.
+    TreeSnapshot installed = scene->installed();
+    QCOMPARE(installed.take("_old_update").first, olderClient().value("update"));
+    QVERIFY(UpdateEngine::removeOldFiles(scene->installDir()).isEmpty());
+    QCOMPARE(scene->installed(), UpdateScene::expected(newerClient()));
+    QVERIFY(QDir(scene->tempDir()).isEmpty());
+    QVERIFY(!hasRecord());
+}
+
+// A session of the same version left a product ini whose signature does not verify.
+void UpdateEngineTest::badCachedSignature_data()
+{
+    QTest::addColumn<bool>("cancelAtFailedCheck");
+    QTest::newRow("fetched again") << false;
+    QTest::newRow("a cancel at the failed check wins over the retry") << true;
+}
+
+void UpdateEngineTest::badCachedSignature()
+{
+    QFETCH(bool, cancelAtFailedCheck);
+    publishBothInstallOlder();
+    const QString session = QDir(scene->tempDir()).filePath("voxmere_temp_7");
+    QVERIFY(QDir().mkpath(session));
+    const QString release = QDir(scene->mirrorDir()).filePath("101/" + productIni);
+    QFile cached(QDir(session).filePath(productIni));
+    QVERIFY(cached.open(QIODevice::WriteOnly));
+    cached.write(readAll(release) + "\n; changed after signing\n");
+    cached.close();
+    QVERIFY(QFile::copy(release + ".sig", cached.fileName() + ".sig"));
+    UpdateIniData::modify(101, session, config->clientType);
+
+    const Outcome outcome = run(101, [&](const QString& text, UpdateEngine& engine) {
+        if (cancelAtFailedCheck && text.startsWith("Signature check failed for"))
+            engine.cancelUpdate();
+    });
+    QVERIFY(outcome.log.contains("Previous update session for v. 101 found"));
+    if (cancelAtFailedCheck) {
+        QVERIFY(outcome.canceled);
+        QVERIFY(!outcome.log.contains("Could not verify the product ini file. Retrying"));
+        QCOMPARE(server->totalRequests(), 0);
+        QCOMPARE(scene->installed(), UpdateScene::expected(olderClient()));
+        return;
+    }
+    QVERIFY2(outcome.finished, qPrintable(outcome.log.join('\n')));
+    QVERIFY(outcome.log.contains("Could not verify the product ini file. Retrying"));
+    QCOMPARE(server->requestCount(served(101, productIni)), 1);
+    QCOMPARE(server->requestCount(served(101, productIni + ".sig")), 1);
+}
+
+void UpdateEngineTest::resumeAfterCancelFetchesNothingVerified()
+{
+    publishBothInstallOlder();
+    config->clientVersion = 101;
+    UpdateEngine engine(*config, nullptr);
+    QStringList verified;
+    const Outcome first = run(engine, [&](const QString& text, UpdateEngine& engine) {
+        static const QRegularExpression downloaded(QStringLiteral("^Downloading (files/.*) finished$"));
+        const QRegularExpressionMatch match = downloaded.match(text);
+        if (match.hasMatch() && verified.size() < 3 && (verified << match.captured(1)).size() == 3)
+            engine.cancelUpdate();
+    });
+    QVERIFY2(first.canceled, qPrintable(first.log.join('\n')));
+    QVERIFY(first.log.contains("User aborted update"));
+    QCOMPARE(scene->installed(), UpdateScene::expected(olderClient()));
+    QVERIFY(hasRecord());
+
+    engine.reset();
+    const Outcome second = run(engine);
+    QVERIFY2(second.finished, qPrintable(second.log.join('\n')));
+    QVERIFY(second.log.contains("Previous update session for v. 101 found"));
+    QCOMPARE(engine.findChildren<Mirrors*>().size(), 1);
+    for (const QString& path : verified + QStringList{productIni, productIni + ".sig"})
+        QCOMPARE(server->requestCount(served(101, path)), 1);
+    TreeSnapshot installed = scene->installed();
+    installed.remove("_old_update");
+    QCOMPARE(installed, UpdateScene::expected(newerClient()));
+}
+
+// Each row: how the recorded directory is made, its version, and whether it is removed
+// (only a real session directory of ours) or left alone with the record dropped.
+void UpdateEngineTest::recordedSession_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("another version's session") << "session" << "Ok";
+    QTest::newRow("a symbolic link to a directory") << "link" << "it is a symbolic link";
+    QTest::newRow("a directory of another name") << "foreign" << "it is not named voxmere_temp_ and a number";
+}
+
+void UpdateEngineTest::recordedSession()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    publishBothInstallOlder();
+    const QString precious = QDir(scene->installDir()).filePath("../precious");
+    QVERIFY(QDir().mkpath(precious + "/sub"));
+    QVERIFY(QFile(precious + "/sub/data").open(QIODevice::WriteOnly));
+    QString recorded = QDir(scene->tempDir()).filePath("voxmere_temp_3");
+    if (kind == "session")
+        QVERIFY(QDir().mkpath(recorded + "/files") && QFile(recorded + "/files/partial").open(QIODevice::WriteOnly));
+    else if (kind == "link")
+        QVERIFY(QFile::link(precious, recorded));
+    else
+        recorded = precious;
+    UpdateIniData::modify(kind == "foreign" ? 101 : 99, recorded, config->clientType);
+
+    config->clientVersion = 101;
+    UpdateEngine engine(*config, nullptr);
+    QStringList log;
+    connect(&engine, &UpdateEngine::message, this, [&log](const QString& text) { log << text; });
+    QVERIFY(engine.initialize());
+    QVERIFY2(log.join('\n').contains(message), qPrintable(log.join('\n')));
+    QCOMPARE(QFileInfo::exists(precious + "/sub/data"), true);
+    QCOMPARE(QFileInfo::exists(recorded), kind != "session");
+    QVERIFY(config->tempDir != recorded);
+    QString dir;
+    QVERIFY(UpdateIniData::get(nullptr, nullptr, &dir));
+    QCOMPARE(dir, config->tempDir);
+}
+
+// Each row: what goes wrong during the installation; afterwards the installation is what
+// it was before, byte for byte, and the session stays for another attempt.
+void UpdateEngineTest::failedInstallationLeavesOldInstallation_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("an unpacked file fails its check") << "check";
+    QTest::newRow("a later file cannot be replaced") << "blocked";
+    QTest::newRow("the user cancels") << "cancel";
+}
+
+void UpdateEngineTest::failedInstallationLeavesOldInstallation()
+{
+    QFETCH(QString, fault);
+    publishBothInstallOlder();
+    if (fault == "check") {
+        // A release whose packed library unpacks to other bytes than its entry says.
+        const QString ini = QDir(scene->mirrorDir()).filePath("101/" + productIni);
+        QSettings settings(ini, QSettings::IniFormat);
+        QStringList fields = settings.value("files/plugins/libvx5.so.gz").toString().split("::");
+        fields[2] = QString(32, '0');
+        settings.setValue("files/plugins/libvx5.so.gz", fields.join("::"));
+        settings.sync();
+        crypt_init();
+        signFile(VX5_TEST_PRIVATE_KEY, QFile::encodeName(ini).toStdString());
+    } else if (fault == "blocked") {
+        const QString runScript = QDir(scene->installDir()).filePath("vx5client_runscript.sh");
+        QVERIFY(QFile::remove(runScript) && QDir().mkpath(runScript + "/in-the-way"));
+    }
+    const TreeSnapshot before = scene->installed();
+
+    const Outcome outcome = run(101, [&](const QString& text, UpdateEngine& engine) {
+        if (fault == "cancel" && text == "add/replace readme.txt")
+            engine.cancelUpdate();
+    });
+    QVERIFY2(outcome.canceled, qPrintable(outcome.log.join('\n')));
+    QVERIFY2(outcome.log.contains("rolling back file updates"), qPrintable(outcome.log.join('\n')));
+    QVERIFY(outcome.log.filter("warning: rollback").isEmpty());
+    QCOMPARE(scene->installed(), before);
+    QVERIFY(hasRecord());
+}
+
+void UpdateEngineTest::startupRepairsMissingFile()
+{
+    QVERIFY(scene->install(olderClient(), server->baseUrl() + "/m1"));
+    const QDir install(scene->installDir());
+    QVERIFY(QFile::rename(install.filePath("update"), install.filePath("_old_update")));
+    QVERIFY(writeFile(install.filePath("libQtCore.so.4"), "in use"));
+    QVERIFY(writeFile(install.filePath("_old_libQtCore.so.4"), "left over"));
+    QVERIFY(writeFile(install.filePath("_old_readme.txt"), "not one of the updater's files"));
+
+    const QStringList restored = UpdateEngine::removeOldFiles(scene->installDir());
+    QCOMPARE(restored, QStringList{QStringLiteral("%1 was missing; restored it from %2")
+                                       .arg(install.filePath("update"), install.filePath("_old_update"))});
+    TreeSnapshot installed = scene->installed();
+    QCOMPARE(installed.take("libQtCore.so.4").first, QByteArray("in use"));
+    QCOMPARE(installed.take("_old_readme.txt").first, QByteArray("not one of the updater's files"));
+    QCOMPARE(installed, UpdateScene::expected(olderClient()));
+}
+
+QTEST_MAIN(UpdateEngineTest)
+#include "tst_updateengine.moc"

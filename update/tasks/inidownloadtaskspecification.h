@@ -1,0 +1,37 @@
+#pragma once
+
+#include "composedtaskspecification.h"
+
+class CheckSignatureTaskSpecification;
+class Configuration;
+class Mirrors;
+class QNetworkAccessManager;
+
+// Gets the product ini and its signature into the temporary directory and verifies the
+// signature. Copies left by an interrupted run are used on the first try; a failed
+// verification fetches both again, up to 1000 times.
+class IniDownloadTaskSpecification : public ComposedTaskSpecification
+{
+    Q_OBJECT
+
+public:
+    static constexpr int maxAttempts = 1000;
+
+    IniDownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
+                                 Configuration* configuration, QObject* parent, qreal parentProgressRange);
+
+public slots:
+    void execute() override;
+    void reset() override;
+
+private slots:
+    void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
+
+private:
+    void makeSubtasksAndStart();
+
+    QNetworkAccessManager* networkManager; // not owned
+    Mirrors* mirrors;                      // not owned
+    Configuration* configuration;          // not owned
+    int attempts = 0; // failed verifications so far; 0 on the first try
+};

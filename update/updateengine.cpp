@@ -1,0 +1,296 @@
+#include "updateengine.h"
+
+#include "banner.h"
+#include "configuration.h"
+#include "maintaskspecification.h"
+#include "mirrors.h"
+#include "tomcryptutil.h"
+#include "updateinidata.h"
+#include "weblink.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+constexpr quint16 defaultProxyPort = 3128;
+const QString mirrorsIni = QStringLiteral("mirrors.ini");
+
+} // namespace
+
+UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
+    : QObject(parent), configuration(&configuration), progressTimer(new QTimer(this)),
+      networkManager(new QNetworkAccessManager(this))
+{
+    connect(&configuration, &Configuration::message, this, &UpdateEngine::message);
+    connect(progressTimer, &QTimer::timeout, this, &UpdateEngine::onTimer);
+    configuration.getProxyAndDownloadConcurrency();
+    applyProxy();
+}
+
+void UpdateEngine::applyProxy()
+{
+    if (configuration->proxy.isEmpty()) {
+        networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        return;
+    }
+    const QUrl url(configuration->proxy);
+    if (!url.isValid() || url.host().isEmpty()) {
+        // Delivered once the window, which connects after construction, listens.
+        const QString text = QStringLiteral("'%1' is an invalid proxy specification").arg(configuration->proxy);
+        QTimer::singleShot(0, this, [this, text] { emit fatalError(text); });
+        return;
+    }
+    networkManager->setProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), quint16(url.port(defaultProxyPort))));
+}
+
+bool UpdateEngine::initialize()
+{
+    try {
+        crypt_init();
+    } catch (const crypt_exception& e) {
+        emit fatalError(QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+    const QDir appRoot(Configuration::getAppRootPath());
+    if (!QFileInfo::exists(appRoot.filePath(mirrorsIni))) {
+        emit fatalError(QStringLiteral("%1 is missing, cannot proceed.").arg(mirrorsIni));
+        return false;
+    }
+
+    int recordedVersion = 0;
+    QString directory = recordedSessionDirectory(&recordedVersion);
+    if (!directory.isEmpty()) {
+        if (recordedVersion == configuration->clientVersion) {
+            emit message(QStringLiteral("Previous update session for v. %1 found").arg(recordedVersion));
+        } else {
+            emit message(QStringLiteral("Cleanup previous session (v. %1, %2) files...")
+                             .arg(QString::number(recordedVersion), directory));
+            removeSessionDirectory(directory);
+            directory.clear();
+            UpdateIniData::cleanup();
+        }
+    }
+    if (!configuration->initalizeStart(directory))
+        return false;
+    UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType);
+
+    // A session after a reset starts with a registry of its own.
+    delete mirrors;
+    mirrors = new Mirrors(this);
+    mirrors->seedRandom(quint32(QDateTime::currentSecsSinceEpoch()));
+    connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
+    connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
+    const bool mirrorsLoaded = configuration->updateChannel == Alpha
+                                   ? mirrors->initAlpha(appRoot.filePath(QStringLiteral("update.ini")),
+                                                        configuration->clientVersion)
+                                   : mirrors->initDefault(appRoot.filePath(mirrorsIni), configuration->clientVersion);
+    if (!mirrorsLoaded)
+        return false;
+    engineState = Prepared;
+    return true;
+}
+
+QString UpdateEngine::recordedSessionDirectory(int* version)
+{
+    QString directory;
+    if (!UpdateIniData::get(version, nullptr, &directory))
+        return QString();
+    const QString problem = UpdateIniData::sessionDirectoryProblem(directory);
+    if (problem.isEmpty())
+        return directory;
+    emit message(QStringLiteral("Ignoring the recorded update session in %1: %2").arg(directory, problem));
+    UpdateIniData::cleanup();
+    return QString();
+}
+
+void UpdateEngine::removeSessionDirectory(const QString& dir)
+{
+    cleanupDirectory(dir);
+    QDir parent = QFileInfo(dir).dir();
+    if (parent.rmdir(QFileInfo(dir).fileName()))
+        emit message(QStringLiteral("Ok"));
+    else
+        emit message(QStringLiteral("Failed to remove directory"));
+}
+
+bool UpdateEngine::startUpdate()
+{
+    mainTask = new MainTaskSpecification(networkManager, mirrors, configuration, this, 1.0);
+    connect(mainTask, &TaskSpecification::finished, this, &UpdateEngine::onTaskFinished);
+    connect(mainTask, &TaskSpecification::canceled, this, &UpdateEngine::onTaskCanceled);
+    connect(mainTask, &TaskSpecification::error, this, &UpdateEngine::error);
+    connect(mainTask, &TaskSpecification::updateProgress, this, &UpdateEngine::updateProgress);
+    connect(mainTask, &TaskSpecification::message, this, &UpdateEngine::message);
+    engineState = Updating;
+    progressTimer->start(statisticsIntervalMs);
+    mainTask->execute();
+    return true;
+}
+
+bool UpdateEngine::busy() const
+{
+    return engineState == Prepared || engineState == Updating;
+}
+
+void UpdateEngine::onTimer()
+{
+    if (engineState != Updating)
+        return;
+    quint64 done = 0;
+    quint64 total = 0;
+    quint64 speed = 0;
+    bool downloading = false;
+    mainTask->timeTick(done, total, speed, downloading);
+    emit downloadProgress(done, total, speed, downloading);
+}
+
+void UpdateEngine::cancelUpdate()
+{
+    if (engineState == Updating)
+        mainTask->userCanceled();
+}
+
+void UpdateEngine::onTaskFinished()
+{
+    progressTimer->stop();
+    cleanup();
+    engineState = Done;
+    emit message(QStringLiteral("Update successfully finished"));
+    dropMainTask();
+    emit downloadProgress(0, 0, 0, false);
+    emit updateFinished();
+}
+
+void UpdateEngine::onTaskCanceled()
+{
+    progressTimer->stop();
+    engineState = Aborted;
+    if (mainTask->getState() == UserCanceled)
+        emit message(QStringLiteral("User aborted update"));
+    dropMainTask();
+    emit downloadProgress(0, 0, 0, false);
+    emit updateCanceled();
+}
+
+void UpdateEngine::dropMainTask()
+{
+    if (!mainTask)
+        return;
+    disconnect(mainTask, nullptr, this, nullptr);
+    mainTask->deleteLater();
+    mainTask = nullptr;
+}
+
+void UpdateEngine::reset()
+{
+    engineState = Idle;
+    dropMainTask();
+}
+
+void UpdateEngine::cleanup()
+{
+    emit message(QStringLiteral("Remove temporary files..."));
+    QString directory;
+    if (UpdateIniData::get(nullptr, nullptr, &directory)) {
+        if (UpdateIniData::sessionDirectoryProblem(directory).isEmpty()) {
+            cleanupDirectory(directory);
+            QFileInfo(directory).dir().rmdir(QFileInfo(directory).fileName());
+        }
+        UpdateIniData::cleanup();
+    }
+    emit message(QStringLiteral("Temporary files removed."));
+}
+
+void UpdateEngine::cleanupDirectory(const QString& dir)
+{
+    QDir directory(dir);
+    const QDir::Filters entries = QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks;
+    for (const QString& file : directory.entryList(QDir::Files | entries))
+        directory.remove(file);
+    for (const QFileInfo& subdirectory : directory.entryInfoList(QDir::Dirs | entries)) {
+        cleanupDirectory(subdirectory.absoluteFilePath());
+        directory.rmdir(subdirectory.fileName());
+    }
+}
+
+QStringList UpdateEngine::removeOldFiles(const QString& dir)
+{
+    QStringList restored;
+    const QDir directory(dir);
+    for (const QString& name : Configuration::getSpecialFileNames()) {
+        const QString old = directory.absoluteFilePath(Configuration::getSpecialFileRenamePrefix() + name);
+        if (!QFileInfo::exists(old))
+            continue;
+        const QString file = directory.absoluteFilePath(name);
+        // Without the file, its set-aside copy is the only good one: it goes back.
+        if (QFileInfo::exists(file))
+            QFile::remove(old);
+        else if (QFile::rename(old, file))
+            restored << QStringLiteral("%1 was missing; restored it from %2").arg(file, old);
+    }
+    return restored;
+}
+
+void UpdateEngine::getBanner()
+{
+    if (bannerReply)
+        return;
+    auto* banner = new Banner(this);
+    connect(banner, &Banner::bannerFound, this, &UpdateEngine::onBannerFound);
+    banner->run();
+}
+
+void UpdateEngine::onBannerFound(const QString& bannerUrl, const QString& clickUrl)
+{
+    const QUrl url(bannerUrl);
+    if (!isWebLink(url) || bannerReply)
+        return;
+    bannerClickUrl = clickUrl;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    bannerReply = networkManager->get(request);
+    connect(bannerReply, &QNetworkReply::finished, this, &UpdateEngine::onBannerDownloadFinished);
+    connect(bannerReply, &QNetworkReply::metaDataChanged, this, &UpdateEngine::onBannermetaDataChanged);
+    connect(bannerReply, &QNetworkReply::downloadProgress, this, &UpdateEngine::onBannerDataArrived);
+}
+
+void UpdateEngine::onBannermetaDataChanged()
+{
+    const QVariant length = bannerReply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > maxBannerBytes)
+        dropBannerDownload();
+}
+
+void UpdateEngine::onBannerDataArrived(qint64 bytesReceived)
+{
+    // Also without an announced length: no banner is larger than this.
+    if (bytesReceived > maxBannerBytes)
+        dropBannerDownload();
+}
+
+void UpdateEngine::onBannerDownloadFinished()
+{
+    const QByteArray bytes = bannerReply->readAll();
+    bannerReply->deleteLater();
+    bannerReply = nullptr;
+    if (bytes.size() > maxBannerBytes)
+        return;
+    emit bannerFound(bytes, bannerClickUrl);
+}
+
+void UpdateEngine::dropBannerDownload()
+{
+    disconnect(bannerReply, nullptr, this, nullptr);
+    bannerReply->deleteLater(); // deleting a reply aborts it
+
+    bannerReply = nullptr;
+}

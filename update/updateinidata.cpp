@@ -1,0 +1,70 @@
+#include "updateinidata.h"
+
+#include "configuration.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include <unistd.h>
+
+namespace {
+
+const QString group = QStringLiteral("current");
+
+} // namespace
+
+QString UpdateIniData::filename()
+{
+    return QFileInfo(QDir(Configuration::getAppRootPath()), QStringLiteral("update.ini")).filePath();
+}
+
+bool UpdateIniData::get(int* version, QString* type, QString* dir)
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.beginGroup(group);
+    bool ok = false;
+    const int recordedVersion = settings.value(QStringLiteral("version")).toString().toInt(&ok);
+    const QString recordedType = settings.value(QStringLiteral("type")).toString();
+    const QString recordedDir = settings.value(QStringLiteral("dir")).toString();
+    if (!ok || recordedType.isEmpty() || recordedDir.isEmpty() || !QFileInfo::exists(recordedDir))
+        return false;
+    if (version)
+        *version = recordedVersion;
+    if (type)
+        *type = recordedType;
+    if (dir)
+        *dir = recordedDir;
+    return true;
+}
+
+void UpdateIniData::modify(int version, const QString& dir, const QString& type)
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.beginGroup(group);
+    settings.setValue(QStringLiteral("version"), version);
+    settings.setValue(QStringLiteral("dir"), dir);
+    settings.setValue(QStringLiteral("type"), type);
+}
+
+void UpdateIniData::cleanup()
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.remove(group);
+}
+
+QString UpdateIniData::sessionDirectoryProblem(const QString& dir)
+{
+    static const QRegularExpression sessionName(QStringLiteral("^voxmere_temp_[0-9]+$"));
+    const QFileInfo info(dir);
+    if (info.isSymLink())
+        return QStringLiteral("it is a symbolic link");
+    if (!info.isAbsolute() || !info.isDir())
+        return QStringLiteral("it is not a directory");
+    if (!sessionName.match(info.fileName()).hasMatch())
+        return QStringLiteral("it is not named voxmere_temp_ and a number");
+    if (info.ownerId() != ::getuid())
+        return QStringLiteral("it belongs to another user");
+    return QString();
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// The record of an unfinished update in the [current] group of update.ini: which version
+// it installs, for which client type, and where its downloads lie. Each call opens the
+// file anew and writes its changes back before it returns.
+class UpdateIniData
+{
+public:
+    static QString filename();
+    // Valid: version a number, type and dir not empty, dir existing. Then stores what the
+    // non-null pointers ask for and returns true; otherwise stores nothing.
+    static bool get(int* version, QString* type, QString* dir);
+    // Note the order: dir before type (get has type first).
+    static void modify(int version, const QString& dir, const QString& type);
+    // Removes the [current] group; the other groups stay.
+    static void cleanup();
+
+    // Why the recorded directory must not be resumed or emptied, or an empty text when it
+    // may: it must be a real directory (not a link to one) named "voxmere_temp_" and a
+    // number, owned by the user running the updater.
+    static QString sessionDirectoryProblem(const QString& dir);
+};
