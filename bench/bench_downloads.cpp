@@ -5,12 +5,17 @@
 //       from two mirror entries on BASE_URL (version 100), STREAMS at a time
 //   bench_downloads compile APP_ROOT TEMP_DIR
 //       compiles the installation lists of TEMP_DIR/client_linux_amd64.ini against APP_ROOT
+//   bench_downloads update APP_ROOT VERSION
+//       a whole update of the installation in APP_ROOT (its mirrors.ini names the mirror)
+//       to VERSION through the update engine; the session directory goes below TMPDIR;
+//       with BENCH_TRACE set, the engine's step lines are printed with their times
 //
 // Prints the wall time and the peak resident memory.
 #include "configuration.h"
 #include "downloadfilelisttaskspecification.h"
 #include "makedownloadreplacelisttaskspecification.h"
 #include "mirrors.h"
+#include "updateengine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -108,6 +113,39 @@ int compile(const QStringList& args)
     return end == Finished ? 0 : 1;
 }
 
+int update(const QStringList& args)
+{
+    Configuration::setAppRootPathForTests(args.at(2));
+    Configuration configuration;
+    configuration.clientType = Configuration::getUpdateType();
+    configuration.clientVersion = args.at(3).toInt();
+    UpdateEngine engine(configuration, nullptr);
+    bool finished = false;
+    QObject::connect(&engine, &UpdateEngine::updateFinished, [&finished] {
+        finished = true;
+        QCoreApplication::quit();
+    });
+    QObject::connect(&engine, &UpdateEngine::updateCanceled, qApp, &QCoreApplication::quit);
+    QObject::connect(&engine, &UpdateEngine::error, [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+    QObject::connect(&engine, &UpdateEngine::fatalError, [](const QString& text) {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    QElapsedTimer timer;
+    timer.start();
+    if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+        QObject::connect(&engine, &UpdateEngine::message, [&timer](const QString& text) {
+            if (!text.startsWith("Downloading files/") && !text.startsWith("add/"))
+                std::fprintf(stderr, "%8.3f %s\n", timer.nsecsElapsed() / 1e9, qPrintable(text));
+        });
+    if (!engine.initialize())
+        return 1;
+    engine.startUpdate();
+    QCoreApplication::exec();
+    std::printf("update: %s in %.3f s, peak resident memory %.1f MiB\n", finished ? "ok" : "FAILED",
+                timer.nsecsElapsed() / 1e9, peakResidentMiB());
+    return finished ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -118,6 +156,9 @@ int main(int argc, char* argv[])
         return download(args);
     if (args.size() == 4 && args.at(1) == QLatin1String("compile"))
         return compile(args);
-    std::fprintf(stderr, "usage: bench_downloads download BASE_URL TEMP_DIR LIST STREAMS | compile APP_ROOT TEMP_DIR\n");
+    if (args.size() == 4 && args.at(1) == QLatin1String("update"))
+        return update(args);
+    std::fprintf(stderr, "usage: bench_downloads download BASE_URL TEMP_DIR LIST STREAMS | compile APP_ROOT TEMP_DIR"
+                         " | update APP_ROOT VERSION\n");
     return 2;
 }

@@ -5,9 +5,16 @@
 #      MD5-checked, against curl --parallel --parallel-max 6 followed by md5sum
 #      (target: at most 1.25 times curl's wall time; memory not growing with file size);
 #  (c) compiling the lists of an up-to-date installation of 2,000 files (1 GiB) against
-#      md5sum over the same files (target: at most 1.2 times).
+#      md5sum over the same files (target: at most 1.2 times);
+#  (d) a whole update through the update engine, releases made by the release tool: 400
+#      files of 64 KiB and 4 of 128 MiB over an installation of the previous release, against
+#      curl --parallel --parallel-max 6, md5sum and cp into place (target: at most 1.1
+#      times; peak memory independent of file size);
+#  (e) a no-op update through the engine (all 2,000 files, 1 GiB, current) against md5sum
+#      over the files (target: at most 1.2 times).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+top=$(dirname "$here")
 build=${BUILD_DIR:-$(dirname "$here")/build-bench}
 scratch=${BENCH_DIR:-$(mktemp -d /tmp/vx5-bench-downloads.XXXXXX)}
 port=${BENCH_PORT:-18080}
@@ -20,6 +27,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 BUILD_DIR=$build bash "$here/build.sh" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 bench="$build/bench/bench_downloads"
+release="$build/tools/release/vx5-release"
+key="$top/tools/keys/TEST_AND_DEMO_ONLY_private.key"
 
 nginx_pid=
 cleanup() {
@@ -111,6 +120,63 @@ mkdir -p "$scratch/install" "$scratch/temp"
 sync
 theirs=$(seconds bash -c "md5sum '$scratch/install'/*")
 result=$("$bench" compile "$scratch/install" "$scratch/temp")
+ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+echo "md5sum: ${theirs} s"
+echo "ours:   $result"
+echo "time ours / md5sum: $(ratio "$ours" "$theirs") (target <= 1.20)"
+
+# An installation of a release as the updater lays it out, with the mirror on the server.
+install_release() {
+  local tree=$1 dir=$2
+  rm -rf "$dir"
+  cp -a "$tree" "$dir"
+  printf '[update]\nstreams=6\n' > "$dir/update.ini"
+  printf '[mirrors]\nsize=1\n1\\mirror=local\n[local]\nurl=http://127.0.0.1:%s\n' "$port" > "$dir/mirrors.ini"
+}
+
+random_files() {
+  local dir=$1 count=$2 size=$3
+  mkdir -p "$dir"
+  for i in $(seq 1 "$count"); do head -c "$size" /dev/urandom > "$dir/f$i.bin"; done
+}
+
+echo "== (d) a whole update: 400 x 64 KiB + 4 x 128 MiB over the previous release"
+rm -rf "$scratch/install" "$scratch/temp"
+mkdir -p "$scratch/www" "$scratch/tmp"
+for tree in A B; do
+  random_files "$scratch/tree$tree/small" 400 65536
+  random_files "$scratch/tree$tree/large" 4 134217728
+done
+"$release" --version 100 --key "$key" "$scratch/treeA" "$scratch/www" >/dev/null
+"$release" --version 101 --key "$key" --previous "$scratch/treeA" "$scratch/treeB" "$scratch/www" >/dev/null
+install_release "$scratch/treeA" "$scratch/install"
+install_release "$scratch/treeA" "$scratch/baseline"
+: > "$scratch/update.curl"
+(cd "$scratch/treeB" && find . -type f | sed 's|^\./||') | while read -r file; do
+  printf 'url = "http://127.0.0.1:%s/101/files/%s"\noutput = "%s/fetched/%s"\n' "$port" "$file" "$scratch" "$file"
+done >> "$scratch/update.curl"
+sync
+theirs=$(seconds bash -c "curl -s --create-dirs --parallel --parallel-max 6 -K '$scratch/update.curl' && \
+  (cd '$scratch/fetched' && find . -type f -exec md5sum {} + >/dev/null) && cp -r '$scratch/fetched/.' '$scratch/baseline/'")
+rm -rf "$scratch/fetched" "$scratch/baseline"
+sync
+result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" 101)
+ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+diff -rq -x update.ini -x mirrors.ini "$scratch/treeB" "$scratch/install" >/dev/null
+echo "curl + md5sum + cp: ${theirs} s"
+echo "ours:               $result"
+echo "time ours / (curl + md5sum + cp): $(ratio "$ours" "$theirs") (target <= 1.10)"
+rm -rf "$scratch/treeA" "$scratch/treeB" "$scratch/www/100" "$scratch/www/101" "$scratch/install"
+
+echo "== (e) a no-op update: 2,000 files, 1 GiB, all current"
+random_files "$scratch/treeC" 2000 524288
+"$release" --version 102 --key "$key" "$scratch/treeC" "$scratch/www" >/dev/null
+install_release "$scratch/treeC" "$scratch/install"
+rm -rf "$scratch/www/102/files"
+sync
+md5sum "$scratch/install"/*.bin >/dev/null # both sides read from the page cache
+theirs=$(seconds bash -c "md5sum '$scratch/install'/*.bin")
+result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" 102)
 ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
 echo "md5sum: ${theirs} s"
 echo "ours:   $result"

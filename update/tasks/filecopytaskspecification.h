@@ -2,7 +2,8 @@
 
 #include "slowfileoptaskspecification.h"
 
-// Copies a file on the thread pool; never overwrites an existing destination.
+// Copies a file on the thread pool (a hard link where source and destination share a
+// file system); never overwrites an existing destination.
 class FileCopyFunc : public SlowFileOpFunc
 {
     Q_OBJECT

@@ -5,6 +5,11 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -51,12 +56,12 @@ bool MakeDownloadReplaceListFunc::run()
     }
 
     const QString appRoot = Configuration::getAppRootPath() + QLatin1Char('/');
-    const QString tempRoot = configuration->tempDir + QLatin1Char('/');
     const auto invalidLine = [this](const QString& section) {
         emit message(QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
         return false;
     };
-    int done = 0;
+    std::vector<Candidate> candidates;
+    int deleteEntries = 0;
     const QStringList sections = settings.childGroups();
     for (const QString& section : sections) {
         // The section is a path on the mirror, the keys and field 5 paths below the
@@ -66,10 +71,10 @@ bool MakeDownloadReplaceListFunc::run()
         settings.beginGroup(section);
         const QStringList keys = settings.allKeys();
         for (const QString& key : keys) {
-            emit progress(qreal(++done) / total);
             if (!isContainedRelativePath(key))
                 return invalidLine(section);
             if (section == deleteSection) {
+                emit progress(qreal(++deleteEntries) / total);
                 if (QFileInfo::exists(appRoot + key))
                     lists->deletes.append(key);
                 continue;
@@ -80,25 +85,59 @@ bool MakeDownloadReplaceListFunc::run()
                 return invalidLine(section);
             if (parts.size() == 5 && !parts.at(4).isEmpty() && !isContainedRelativePath(parts.at(4)))
                 return invalidLine(section);
-            const FileDownloadSpecification download{section, key, parts.at(0), parts.at(1).toULongLong()};
-            FileReplaceSpecification replace{section, key, QString(), 0, QString()};
+            Candidate candidate{{section, key, parts.at(0), parts.at(1).toULongLong()},
+                                {section, key, QString(), 0, QString()}};
             if (parts.size() == 5) {
-                replace.unzippedMd5 = parts.at(2);
-                replace.unzippedSize = parts.at(3).toULongLong();
-                replace.unzippedPath = parts.at(4);
+                candidate.replace.unzippedMd5 = parts.at(2);
+                candidate.replace.unzippedSize = parts.at(3).toULongLong();
+                candidate.replace.unzippedPath = parts.at(4);
             }
-
-            const QString installedMd5 = replace.hasUnzip() ? replace.unzippedMd5 : download.md5;
-            if (isVerified(appRoot + replace.destFileName(QString()), installedMd5))
-                continue; // up to date
-            lists->replaces.append(replace);
-            // A verified download left by an earlier, unfinished update is not fetched again.
-            if (!isVerified(tempRoot + key, download.md5))
-                lists->downloads.append(download);
+            candidates.push_back(candidate);
         }
         settings.endGroup();
     }
+
+    checkCandidates(candidates, deleteEntries, total);
+    for (const Candidate& candidate : candidates) {
+        if (candidate.installedCurrent)
+            continue;
+        lists->replaces.append(candidate.replace);
+        // A verified download left by an earlier, unfinished update is not fetched again.
+        if (!candidate.downloaded)
+            lists->downloads.append(candidate.download);
+    }
     return true;
+}
+
+void MakeDownloadReplaceListFunc::checkCandidates(std::vector<Candidate>& candidates, int doneBefore, int total)
+{
+    const QString appRoot = Configuration::getAppRootPath() + QLatin1Char('/');
+    const QString tempRoot = configuration->tempDir + QLatin1Char('/');
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> checked{0};
+    // Only the calling thread reports, so that the progress never goes back.
+    const auto work = [&](bool reporting) {
+        for (std::size_t index; (index = next++) < candidates.size();) {
+            Candidate& candidate = candidates[index];
+            const FileReplaceSpecification& replace = candidate.replace;
+            candidate.installedCurrent = isVerified(appRoot + replace.destFileName(QString()),
+                                                    replace.hasUnzip() ? replace.unzippedMd5 : candidate.download.md5);
+            candidate.downloaded = !candidate.installedCurrent &&
+                                   isVerified(tempRoot + replace.relativePath, candidate.download.md5);
+            const int done = ++checked;
+            if (reporting)
+                emit progress(qreal(doneBefore + done) / total);
+        }
+    };
+    // Every check reads a whole file, and one core hashes slower than a disk reads.
+    const std::size_t threads = std::min(candidates.size(), std::size_t(std::max(1, QThread::idealThreadCount())));
+    std::vector<std::thread> helpers;
+    for (std::size_t n = 1; n < threads; ++n)
+        helpers.emplace_back(work, false);
+    work(true);
+    for (std::thread& helper : helpers)
+        helper.join();
+    emit progress(qreal(doneBefore + checked) / total);
 }
 
 MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(Configuration* configuration,

@@ -3,6 +3,8 @@
 #include "asynctaskspecification.h"
 #include "filespecifications.h"
 
+#include <vector>
+
 class Configuration;
 class QSettings;
 
@@ -19,6 +21,20 @@ public:
     static int getFileCount(QSettings& settings);
 
 private:
+    // One file entry of the product ini, and what the installation and the temporary
+    // directory hold of it.
+    struct Candidate
+    {
+        FileDownloadSpecification download;
+        FileReplaceSpecification replace;
+        bool installedCurrent = false; // the installed copy has the listed MD5
+        bool downloaded = false;       // a verified download is in the temporary directory
+    };
+
+    // Checks every candidate, several files at a time; reports progress from doneBefore
+    // entries of total on.
+    void checkCandidates(std::vector<Candidate>& candidates, int doneBefore, int total);
+
     const Configuration* configuration; // not owned; nobody changes it while this runs
     FileSpecifications* lists;          // not owned: the task's own lists
 };
