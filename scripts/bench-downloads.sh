@@ -156,7 +156,7 @@ install_release "$scratch/treeA" "$scratch/baseline"
   printf 'url = "http://127.0.0.1:%s/101/files/%s"\noutput = "%s/fetched/%s"\n' "$port" "$file" "$scratch" "$file"
 done >> "$scratch/update.curl"
 sync
-theirs=$(seconds bash -c "curl -s --create-dirs --parallel --parallel-max 6 -K '$scratch/update.curl' && \
+theirs=$(seconds bash -c "curl -s --create-dirs --parallel --parallel-max 6 -K '$scratch/update.curl' 2>/dev/null && \
   (cd '$scratch/fetched' && find . -type f -exec md5sum {} + >/dev/null) && cp -r '$scratch/fetched/.' '$scratch/baseline/'")
 rm -rf "$scratch/fetched" "$scratch/baseline"
 sync

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-l10n-tools
+  qt6-base-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   libtomcrypt-dev libtommath-dev
   liblua5.1-0-dev
   zlib1g-dev

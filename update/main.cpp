@@ -1,24 +1,22 @@
-// The updater's entry point. It reads what to install (command line, update.ini and,
-// when no version is given, the update server) and prints the plan.
+// The updater's entry point: hands over to an updater that already runs, repairs what an
+// interrupted update left, loads the translations, reads what to install and shows the
+// window. Exit codes: 0 done (or another updater runs), 1 the configuration failed,
+// 2 the update could not be prepared.
 #include "configuration.h"
+#include "mainwindow.h"
+#include "singleinstancechecker.h"
+#include "translations.h"
+#include "updateengine.h"
 
 #include <QApplication>
+#include <QLocale>
+#include <QTimer>
 
 #include <cstdio>
 
 namespace {
 
-const char* channelName(UpdateChannel channel)
-{
-    switch (channel) {
-    case Beta:
-        return "Beta";
-    case Alpha:
-        return "Alpha";
-    default:
-        return "Stable";
-    }
-}
+constexpr int autoStartDelayMs = 2000;
 
 } // namespace
 
@@ -26,21 +24,23 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
 
-    Configuration config;
-    QObject::connect(&config, &Configuration::fatalError,
-                     [](const QString& text) { std::fprintf(stderr, "update: %s\n", qPrintable(text)); });
-    if (!config.parseCommandLineOptions())
-        return 1;
-    config.getProxyAndDownloadConcurrency();
+    // First: a running updater may still need its "_old_" copies to roll back.
+    if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
+        return 0;
+    for (const QString& line : UpdateEngine::removeLeftoversOfLastUpdate())
+        std::fprintf(stderr, "update: %s\n", qPrintable(line));
 
-    std::printf("installation: %s\n", qPrintable(Configuration::getAppRootPath()));
-    std::printf("channel: %s\n", channelName(config.updateChannel));
-    std::printf("install: %s version %d%s\n", qPrintable(config.clientType), config.clientVersion,
-                config.versionName.isEmpty() ? "" : qPrintable(QLatin1String(" (") + config.versionName + QLatin1Char(')')));
-    std::printf("start mode: %s\n", config.startMode == 1 ? "automatic" : "user");
-    std::printf("downloads at once: %d%s%s\n", config.downloadConcurrency, config.proxy.isEmpty() ? "" : ", proxy ",
-                qPrintable(config.proxy));
-    if (!config.news.isEmpty())
-        std::printf("news: %s\n", qPrintable(config.news));
-    return 0;
+    const Translations translations(QLocale::system().name());
+    Configuration configuration;
+    MainWindow window(configuration);
+    if (window.handedOver())
+        return 0;
+    if (!configuration.parseCommandLineOptions())
+        return 1;
+    if (configuration.startMode == 1)
+        QTimer::singleShot(autoStartDelayMs, &window, SLOT(onAutoStartUpdate()));
+    window.setUIToConfigSpecs();
+    window.show();
+    window.setNews();
+    return QApplication::exec();
 }

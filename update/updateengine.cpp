@@ -240,6 +240,15 @@ QStringList UpdateEngine::removeOldFiles(const QString& dir)
     return restored;
 }
 
+QStringList UpdateEngine::removeLeftoversOfLastUpdate()
+{
+    const QString root = Configuration::getAppRootPath();
+    QStringList restored;
+    for (const QString& dir : {root, root + QLatin1String("/imageformats"), root + QLatin1String("/accessible")})
+        restored += removeOldFiles(dir);
+    return restored;
+}
+
 void UpdateEngine::getBanner()
 {
     if (bannerReply)

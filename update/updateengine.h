@@ -42,6 +42,9 @@ public:
     // installation killed half-way) is renamed back to it. Returns a log line for each
     // copy put back.
     static QStringList removeOldFiles(const QString& dir);
+    // The same at start-up for the three folders such files lie in: the installation
+    // directory, its "imageformats" and its "accessible".
+    static QStringList removeLeftoversOfLastUpdate();
 
 public slots:
     void cancelUpdate();

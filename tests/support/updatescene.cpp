@@ -81,7 +81,8 @@ ClientTree olderClient()
 ClientTree newerClient()
 {
     return {{"update", "#!/bin/sh\necho updater 2\n"},
-            {"vx5client_runscript.sh", "#!/bin/sh\nexec ./vx5client_linux_amd64 \"$@\" # 2\n"},
+            // Leaves a mark where it lies, so that a test sees the client was started.
+            {"vx5client_runscript.sh", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client-started\"\n"},
             {"vx5client_linux_amd64", bytes(60000, 11)},
             {"plugins/libvx5.so", bytes(45000, 12)},
             {"plugins/lua_plugin/vx5events.lua", "print('events 2')\n"},
@@ -92,7 +93,7 @@ ClientTree newerClient()
 
 UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR"))
 {
-    QDir(root.path()).mkpath(QStringLiteral("install"));
+    QDir(root.path()).mkpath(QStringLiteral("my install"));
     QDir(root.path()).mkpath(QStringLiteral("tmp"));
     QDir(root.path()).mkpath(QStringLiteral("mirror"));
     qputenv("TMPDIR", QFile::encodeName(tempDir()));

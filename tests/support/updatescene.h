@@ -33,7 +33,8 @@ public:
     UpdateScene& operator=(const UpdateScene&) = delete;
 
     bool isValid() const { return root.isValid(); }
-    QString installDir() const { return root.filePath(QStringLiteral("install")); }
+    // With a space in its path, as installations in home folders often have.
+    QString installDir() const { return root.filePath(QStringLiteral("my install")); }
     QString tempDir() const { return root.filePath(QStringLiteral("tmp")); }
     QString mirrorDir() const { return root.filePath(QStringLiteral("mirror")); }
 

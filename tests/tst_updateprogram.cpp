@@ -1,0 +1,155 @@
+// The real update program, as the client and users start it: a copy in a scratch
+// installation (with a space in its path), run offscreen.
+#include "mirrorserver.h"
+#include "standinupdateserver.h"
+#include "support/gzipfile.h"
+#include "updatescene.h"
+#include "updateserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class UpdateProgramTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void runs_data();
+    void runs();
+    void secondStartHandsOver();
+
+private:
+    void start(QProcess& process, const QStringList& arguments);
+    QString program() const { return QDir(scene->installDir()).filePath("update"); }
+
+    QTemporaryDir runtimeDir;
+    std::unique_ptr<UpdateScene> scene;
+    std::unique_ptr<MirrorServer> server;
+    std::unique_ptr<BackgroundUpdateServer> updateServer;
+};
+
+void UpdateProgramTest::init()
+{
+    QVERIFY(runtimeDir.isValid());
+    scene = std::make_unique<UpdateScene>();
+    server = std::make_unique<MirrorServer>();
+    QVERIFY(scene->isValid() && server->listen());
+    scene->serve(*server);
+    QString error;
+    QVERIFY2(scene->publish(100, olderClient(), &error), qPrintable(error));
+    QVERIFY2(scene->publish(101, newerClient(), &error), qPrintable(error));
+    QVERIFY(scene->install(olderClient(), server->baseUrl() + "/m1"));
+    QVERIFY(QFile::remove(program()) && QFile::copy(VX5_UPDATER, program()));
+    StandInUpdateReplies replies;
+    replies.channels = "101#3.1.0,101#3.1.0,101#3.1.0";
+    updateServer = std::make_unique<BackgroundUpdateServer>(replies);
+}
+
+void UpdateProgramTest::cleanup()
+{
+    updateServer.reset();
+    server.reset();
+    scene.reset();
+}
+
+void UpdateProgramTest::start(QProcess& process, const QStringList& arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_RUNTIME_DIR", runtimeDir.path());
+    environment.insert("TMPDIR", scene->tempDir());
+    environment.insert(UpdateServer::overrideVariable, QString::fromLatin1(updateServer->address()));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program(), arguments);
+}
+
+// Each row: how the installation is prepared, the arguments, the exit code, and a text
+// the program's output holds.
+void UpdateProgramTest::runs_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("automatic update") << "" << QStringList{"--nouser", "client_linux_amd64", "101", "3.1.0", "news"}
+                                      << 0 << "";
+    QTest::newRow("bad version: 1") << "" << QStringList{"client_linux_amd64", "12ab"} << 1
+                                    << "Invalid version nr (12ab)";
+    QTest::newRow("no mirror list: 2") << "no mirrors" << QStringList{"--nouser", "client_linux_amd64", "101"} << 2
+                                       << "mirrors.ini is missing, cannot proceed.";
+    QTest::newRow("leftovers of the last update") << "leftovers" << QStringList{"client_linux_amd64", "x"} << 1 << "";
+}
+
+void UpdateProgramTest::runs()
+{
+    QFETCH(QString, setup);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+
+    const QDir install(scene->installDir());
+    if (setup == "no mirrors")
+        QVERIFY(QFile::remove(install.filePath("mirrors.ini")));
+    if (setup == "leftovers") {
+        QVERIFY(install.mkpath("imageformats") && install.mkpath("accessible"));
+        for (const char* name : {"_old_libQtGui.so.4", "imageformats/_old_libqjpeg.so",
+                                 "accessible/_old_libqtaccessiblewidgets.so", "_old_readme.txt",
+                                 "imageformats/_old_libvx5extra.so"})
+            QVERIFY(writeFile(install.filePath(name), "left over"));
+    }
+    QProcess process;
+    start(process, arguments);
+    // Not waitForFinished: the mirror in this process must go on serving meanwhile.
+    const bool ended = QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000);
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    QVERIFY2(ended, qPrintable(output));
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(output.contains(says), qPrintable(output));
+    if (setup == "leftovers") {
+        // Only the copies of the files the updater runs with go; names outside the list stay.
+        QVERIFY(!QFileInfo::exists(install.filePath("_old_libQtGui.so.4")));
+        QVERIFY(!QFileInfo::exists(install.filePath("imageformats/_old_libqjpeg.so")));
+        QVERIFY(!QFileInfo::exists(install.filePath("accessible/_old_libqtaccessiblewidgets.so")));
+        QVERIFY(QFileInfo::exists(install.filePath("_old_readme.txt")));
+        QVERIFY(QFileInfo::exists(install.filePath("imageformats/_old_libvx5extra.so")));
+    }
+    if (setup.isEmpty() && exitCode == 0) {
+        TreeSnapshot installed = scene->installed();
+        QVERIFY(installed.remove("_old_update") == 1 && installed.remove("client-started") == 1);
+        QCOMPARE(installed, UpdateScene::expected(newerClient()));
+    }
+}
+
+void UpdateProgramTest::secondStartHandsOver()
+{
+    QProcess first;
+    start(first, {"client_linux_amd64", "101"}); // waits for the user to push the button
+    QVERIFY(first.waitForStarted());
+    const QString leftover = QDir(scene->installDir()).filePath("_old_libQtCore.so.4");
+    bool handedOver = false;
+    for (int attempt = 0; attempt < 50 && !handedOver; ++attempt) {
+        QVERIFY(writeFile(leftover, "the first updater may need this"));
+        QProcess second;
+        start(second, {"client_linux_amd64", "101"});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        // Until the first one listens, the second runs on (and would remove leftovers).
+        handedOver = QFileInfo::exists(leftover);
+        if (!handedOver)
+            QTest::qWait(100);
+    }
+    QVERIFY(handedOver);
+    QCOMPARE(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
+}
+
+QTEST_GUILESS_MAIN(UpdateProgramTest)
+#include "tst_updateprogram.moc"

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Everything in the updater that waits on a person: error boxes and the one question.
+// The window asks through this; tests put in answers of their own. On the offscreen
+// platform (no screen) errors go to standard error and the question is answered No.
+class UserPrompt
+{
+public:
+    virtual ~UserPrompt() = default;
+    // A critical message box with an OK button. The text is shown as plain text: it may
+    // come from a server or the command line.
+    virtual void showError(QWidget* parent, const QString& title, const QString& text);
+    // A question with Yes and No (the text is the updater's own, rich text); true for Yes.
+    virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+};
