@@ -4,7 +4,6 @@
 #include "vx5lualib.h"
 
 extern "C" {
-#include <lauxlib.h>
 #include <lualib.h>
 }
 
@@ -49,59 +48,16 @@ const char* errorText(lua_State* ls, int index, char (&numberText)[numberTextSiz
     }
 }
 
-// An int result: a number within the int range (NaN, infinities and larger values make
-// the conversion undefined), cut toward zero.
-bool toIntResult(lua_State* ls, int index, int* out)
-{
-    if (!lua_isnumber(ls, index))
-        return false;
-    const lua_Number value = lua_tonumber(ls, index);
-    if (!(value > lua_Number(INT_MIN) - 1 && value < lua_Number(INT_MAX) + 1))
-        return false;
-    *out = int(value);
-    return true;
-}
-
-// One dispatch, shared between callLuaFunction and the protected function it runs.
+// One format-driven dispatch: what callLuaFunction hands to its protected body.
 struct Dispatch {
     char* errorBuffer;
-    const char* name;
     const char* format;
     va_list* args;
-    int result;
 };
 
-// Pushes the function that name designates, or reports why there is none.
-bool pushFunction(lua_State* ls, const Dispatch* call)
+void reportInvalidOption(char* errorBuffer, char option)
 {
-    const char* dot = std::strchr(call->name, '.');
-    if (!dot) {
-        lua_getglobal(ls, call->name); // function?
-        if (lua_isfunction(ls, -1))
-            return true;
-        l_error(call->errorBuffer, "Error running Lua function: Function '%s' not found\n", call->name);
-        return false;
-    }
-
-    const int prefixLength = int(dot - call->name);
-    lua_pushlstring(ls, call->name, std::size_t(prefixLength)); // prefix
-    lua_gettable(ls, LUA_GLOBALSINDEX);                         // module?
-    if (!lua_istable(ls, -1)) {
-        l_error(call->errorBuffer, "Error running Lua function: Module '%.*s' not found\n", prefixLength, call->name);
-        return false;
-    }
-    // Everything after the first dot, further dots included, names the field.
-    lua_getfield(ls, -1, dot + 1); // module, function?
-    if (lua_isfunction(ls, -1))
-        return true;
-    l_error(call->errorBuffer, "Error running Lua function: Function '%s' not found in module '%.*s'\n", dot + 1,
-            prefixLength, call->name);
-    return false;
-}
-
-void reportInvalidOption(const Dispatch* call, char option)
-{
-    l_error(call->errorBuffer, "Error running Lua function: Invalid option (%c)\n", option);
+    l_error(errorBuffer, "Error running Lua function: Invalid option (%c)\n", option);
 }
 
 // Pushes one value per argument letter; returns the count, or -1 after an invalid letter.
@@ -113,26 +69,21 @@ int pushArguments(lua_State* ls, Dispatch* call, const char** cursor)
     luaL_checkstack(ls, int(std::strcspn(letter, ">")), "too many arguments");
     for (; *letter && *letter != '>'; ++letter, ++count) {
         switch (*letter) {
-        case 'u': // Lua numbers are doubles: the top bit is dropped to keep IDs positive.
-            lua_pushnumber(ls, lua_Number(va_arg(*call->args, std::uint64_t) & INT64_MAX));
+        case 'u':
+            pushLuaValue(ls, va_arg(*call->args, std::uint64_t));
             break;
         case 'i':
         case 'a': // 16-bit IDs arrive promoted to int
-            lua_pushnumber(ls, lua_Number(va_arg(*call->args, int)));
+            pushLuaValue(ls, va_arg(*call->args, int));
             break;
         case 'd':
-            lua_pushnumber(ls, lua_Number(va_arg(*call->args, double)));
+            pushLuaValue(ls, va_arg(*call->args, double));
             break;
-        case 's': {
-            const char* text = va_arg(*call->args, const char*);
-            if (text)
-                lua_pushstring(ls, text);
-            else
-                lua_pushnil(ls);
+        case 's':
+            pushLuaValue(ls, va_arg(*call->args, const char*));
             break;
-        }
         default:
-            reportInvalidOption(call, *letter);
+            reportInvalidOption(call->errorBuffer, *letter);
             return -1;
         }
     }
@@ -163,37 +114,65 @@ bool copyResults(lua_State* ls, Dispatch* call, const char* letters, int count)
             *va_arg(*call->args, const char**) = lua_tostring(ls, index);
             continue;
         default:
-            reportInvalidOption(call, letters[n]);
+            reportInvalidOption(call->errorBuffer, letters[n]);
             return false;
         }
-        l_error(call->errorBuffer, "Error running Lua function: Wrong result type\n");
+        reportWrongResultType(call->errorBuffer);
         return false;
     }
     return true;
 }
 
-// Runs under lua_pcall with the Dispatch as light userdata: the lookup, the pushes and
-// the call itself may raise (a metatable on the globals, a full stack, the handler),
-// and every such error ends in callLuaFunction instead of Lua's panic handler.
-int dispatchProtected(lua_State* ls)
+// The protected body of callLuaFunction: pushes by the format, call, results.
+int formatDispatch(lua_State* ls, void* data)
 {
-    auto* call = static_cast<Dispatch*>(lua_touserdata(ls, 1));
-    lua_settop(ls, 0); // (empty)
-
-    if (!pushFunction(ls, call)) // function
-        return 0;
-
+    auto* call = static_cast<Dispatch*>(data);
     const char* cursor = call->format;
     const int argumentCount = pushArguments(ls, call, &cursor); // function, arguments...
     if (argumentCount < 0)
-        return 0;
-
+        return 1;
     const char* resultLetters = *cursor == '>' ? cursor + 1 : cursor;
     const int resultCount = int(std::strlen(resultLetters));
     lua_call(ls, argumentCount, resultCount); // results...
+    return copyResults(ls, call, resultLetters, resultCount) ? 0 : 1;
+}
 
-    if (copyResults(ls, call, resultLetters, resultCount))
-        call->result = 0;
+// Pushes the function that name designates, or reports why there is none.
+bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name, bool globalName)
+{
+    const char* dot = globalName ? nullptr : std::strchr(name, '.');
+    if (!dot) {
+        lua_getglobal(ls, name); // function?
+        if (lua_isfunction(ls, -1))
+            return true;
+        l_error(errorBuffer, "Error running Lua function: Function '%s' not found\n", name);
+        return false;
+    }
+
+    const int prefixLength = int(dot - name);
+    lua_pushlstring(ls, name, std::size_t(prefixLength)); // prefix
+    lua_gettable(ls, LUA_GLOBALSINDEX);                   // module?
+    if (!lua_istable(ls, -1)) {
+        l_error(errorBuffer, "Error running Lua function: Module '%.*s' not found\n", prefixLength, name);
+        return false;
+    }
+    // Everything after the first dot, further dots included, names the field.
+    lua_getfield(ls, -1, dot + 1); // module, function?
+    if (lua_isfunction(ls, -1))
+        return true;
+    l_error(errorBuffer, "Error running Lua function: Function '%s' not found in module '%.*s'\n", dot + 1,
+            prefixLength, name);
+    return false;
+}
+
+// Runs under lua_pcall with the ProtectedCall as light userdata: the lookup, the pushes
+// and the call itself may raise (a metatable on the globals, a full stack, the handler),
+// and every such error ends in callProtected instead of Lua's panic handler.
+int dispatchProtected(lua_State* ls)
+{
+    auto* call = static_cast<ProtectedCall*>(lua_touserdata(ls, 1)); // call
+    if (pushLuaFunction(ls, call->errorBuffer, call->name, call->globalName)) // function
+        call->status = call->body(ls, call->data);
     return 0;
 }
 
@@ -222,30 +201,52 @@ void l_error(char* buffer, const char* format, ...)
     }
 }
 
-int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...)
+void reportWrongResultType(char* errorBuffer)
+{
+    l_error(errorBuffer, "Error running Lua function: Wrong result type\n");
+}
+
+bool toIntResult(lua_State* ls, int index, int* out)
+{
+    if (lua_type(ls, index) != LUA_TNUMBER && !lua_isnumber(ls, index)) // numeric strings count
+        return false;
+    const lua_Number value = lua_tonumber(ls, index);
+    if (!(value > lua_Number(INT_MIN) - 1 && value < lua_Number(INT_MAX) + 1))
+        return false;
+    *out = int(value);
+    return true;
+}
+
+int callProtected(ProtectedCall& call)
 {
     if (!L)
         return 1;
     // The host may call us from inside a vx5 call, where the stack has less room left.
     if (!lua_checkstack(L, 2)) {
-        l_error(errorBuffer, "Error running Lua function '%s': %s\n", name, "stack overflow");
+        l_error(call.errorBuffer, "Error running Lua function '%s': %s\n", call.name, "stack overflow");
         return 1;
     }
-
-    va_list args;
-    va_start(args, format);
-    Dispatch call{errorBuffer, name, format, &args, 1};
-    const int top = lua_gettop(L);
+    call.status = 1;
     lua_rawgeti(L, LUA_REGISTRYINDEX, dispatcherRef); // dispatcher
     lua_pushlightuserdata(L, &call);                  // dispatcher, call
-    if (lua_pcall(L, 1, 0, 0) != 0) {                 // message?
+    if (lua_pcall(L, 1, 0, 0) != 0) {                 // message
         char numberText[numberTextSize];
-        l_error(errorBuffer, "Error running Lua function '%s': %s\n", name, errorText(L, -1, numberText));
-        call.result = 1;
+        l_error(call.errorBuffer, "Error running Lua function '%s': %s\n", call.name, errorText(L, -1, numberText));
+        call.status = 1;
+        lua_pop(L, 1); // (as found)
     }
-    lua_settop(L, top);
+    return call.status;
+}
+
+int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Dispatch dispatch{errorBuffer, format, &args};
+    ProtectedCall call{errorBuffer, name, formatDispatch, &dispatch, 1, false};
+    const int status = callProtected(call);
     va_end(args);
-    return call.result;
+    return status;
 }
 
 int initLua()

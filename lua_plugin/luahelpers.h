@@ -10,8 +10,13 @@
 #include "vx5functions.h"
 
 extern "C" {
+#include <lauxlib.h>
 #include <lua.h>
 }
+
+#include <cstdint>
+#include <tuple>
+#include <utility>
 
 extern lua_State* L;         // null before init, after shutdown, or when creation failed
 extern char* pluginID;       // heap copy of the host's identifier, null until registered
@@ -24,8 +29,89 @@ int loadLuaScript(const char* path);
 // Prints the formatted text to standard error; with a buffer (512 bytes), also writes it there.
 void l_error(char* buffer, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+constexpr int errorBufferSize = 512;
+
 // Calls the global Lua function name (or "module.function") with the arguments the
 // format describes; see luahelpers.cpp. Returns 0 on success, 1 on any failure.
 int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...);
 
-constexpr int errorBufferSize = 512;
+// One call of a Lua function under protection: callProtected looks name up and, when it
+// is a function, runs body(state, data) with the function on the stack; body pushes the
+// arguments, calls and copies the results, returning 0 on success. Every failure is
+// reported as callLuaFunction reports it, and the stack is left as it was.
+struct ProtectedCall
+{
+    char* errorBuffer;
+    const char* name;
+    int (*body)(lua_State* state, void* data);
+    void* data;
+    int status;
+    bool globalName; // name holds no "." (spares the look for a module)
+};
+int callProtected(ProtectedCall& call);
+
+// The conversions of the argument letters, shared by the format and the typed path.
+inline void pushLuaValue(lua_State* ls, std::uint64_t value) // 'u'
+{
+    // Lua numbers are doubles: the top bit is dropped to keep IDs positive.
+    lua_pushnumber(ls, lua_Number(value & INT64_MAX));
+}
+inline void pushLuaValue(lua_State* ls, int value) // 'i', and 'a' promoted
+{
+    lua_pushnumber(ls, lua_Number(value));
+}
+inline void pushLuaValue(lua_State* ls, anyID value) // 'a'
+{
+    lua_pushnumber(ls, lua_Number(value));
+}
+inline void pushLuaValue(lua_State* ls, double value) // 'd'
+{
+    lua_pushnumber(ls, lua_Number(value));
+}
+inline void pushLuaValue(lua_State* ls, const char* value) // 's': null is nil
+{
+    if (value)
+        lua_pushstring(ls, value);
+    else
+        lua_pushnil(ls);
+}
+
+// An int result: a number (or numeric string) within the int range, cut toward zero;
+// anything else, NaN and out-of-range values included, is a wrong result type.
+bool toIntResult(lua_State* ls, int index, int* out);
+void reportWrongResultType(char* errorBuffer);
+
+// The typed path of the event exports: the letters are the argument types (uint64_t
+// 'u', anyID 'a', int 'i', double 'd', const char* 's'), chosen at compile time; with a
+// result pointer, the handler's first result is copied as an 'i' result. Conversions,
+// protection and messages are those of callLuaFunction.
+template <typename... Args>
+struct TypedCall
+{
+    std::tuple<Args...> arguments;
+    int* result;
+
+    static int body(lua_State* ls, void* data)
+    {
+        auto* call = static_cast<TypedCall*>(data);
+        // A C function always has LUA_MINSTACK free slots; the function takes one.
+        if constexpr (sizeof...(Args) >= LUA_MINSTACK)
+            luaL_checkstack(ls, int(sizeof...(Args)), "too many arguments");
+        std::apply([ls](auto... values) { (pushLuaValue(ls, values), ...); }, call->arguments); // function, arguments...
+        lua_call(ls, int(sizeof...(Args)), call->result ? 1 : 0);                                  // result?
+        if (call->result && !toIntResult(ls, -1, call->result)) {
+            reportWrongResultType(nullptr);
+            return 1;
+        }
+        return 0;
+    }
+};
+
+// name is a global function's name (the event handlers').
+template <typename... Args>
+int callLuaHandler(int* result, const char* name, Args... arguments)
+{
+    TypedCall<Args...> typed{{arguments...}, result};
+    ProtectedCall call{nullptr, name, &TypedCall<Args...>::body, &typed, 1, true};
+    return callProtected(call);
+}

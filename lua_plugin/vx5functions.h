@@ -30,3 +30,15 @@ struct VX5Functions {
 };
 
 static_assert(sizeof(VX5Functions) == 206 * sizeof(void*), "the host table has 206 pointer-sized entries");
+
+// A plug-in menu item as the plug-in hands it to the client (malloc'd, released through
+// vx5plugin_freeMemory).
+struct MenuItem
+{
+    std::int32_t type;
+    std::int32_t id;
+    char text[128];
+    char icon[128];
+};
+
+static_assert(sizeof(MenuItem) == 264, "a menu item record has 264 bytes");

@@ -269,7 +269,7 @@ void LuaPluginTest::hostTableUse()
     host->calls.clear();
     CapturedOutput quiet;
     QCOMPARE(host->restart(), 0);
-    QCOMPARE(host->calls, QStringList{QStringLiteral("getPluginPath(4096)")});
+    QCOMPARE(host->calls, QStringList{QStringLiteral("getPluginPath(out, 4096)")});
 }
 
 void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
@@ -281,11 +281,13 @@ void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
     QCOMPARE(entries[181], reinterpret_cast<void*>(host->functionTable().getPluginPath));
 
     host->calls.clear();
-    host->returnCodes.insert(65, ERROR_parameter_invalid_size);
-    QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[65])(), unsigned(ERROR_parameter_invalid_size));
-    QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[0])(), unsigned(ERROR_ok));
-    QCOMPARE(host->calls, QStringList({"entry 65", "entry 0"}));
-    host->returnCodes.clear();
+    FakeResult failing;
+    failing.code = ERROR_parameter_invalid_size;
+    host->results.insert(2, failing);
+    QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[2])(), unsigned(ERROR_parameter_invalid_size));
+    QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[3])(), unsigned(ERROR_ok));
+    QCOMPARE(host->calls, QStringList({"entry 2", "entry 3"}));
+    host->results.clear();
 }
 
 void LuaPluginTest::tokenize_data()

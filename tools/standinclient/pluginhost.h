@@ -4,16 +4,32 @@
 #include "vx5functions.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+// What a faked host entry answers: its code and, on success, its output.
+struct FakeResult
+{
+    unsigned int code = ERROR_ok;
+    QByteArray text;     // a string output (path getters default to the plug-in folder)
+    double number = 0;   // a number output or return value
+    QList<quint64> list; // a list output
+    bool nullOutput = false; // hand out a null string or list instead
+};
 
 // The client's side of the plug-in contract, for trying and testing the plug-in without
 // the client: loads the library with dlopen, looks its exports up by name, hands it a
 // 206-entry function table whose entries record every call, and calls its lifecycle and
 // event exports. One host at a time: the table's entries are plain C functions and
-// find the host through a global. Entries without an implementation of their own record
-// "entry N" and return the error code set for them (ERROR_ok unless told otherwise).
+// find the host through a global.
+//
+// Every entry the vx5 table uses is a typed fake made from the same description as the
+// plug-in's bindings: it records "name(decoded arguments)" and answers with the result
+// set for its position. Memory it hands out is kept in a ledger that freeMemory settles.
+// Other entries record "entry N" and return the code set for them.
 class PluginHost
 {
 public:
@@ -41,10 +57,21 @@ public:
     // Hands a console line to the plug-in when it starts with "/" and its command keyword.
     bool consoleLine(std::uint64_t connection, const QByteArray& line, int* result);
 
+    // Menus the plug-in declares (vx5plugin_initMenus), one "type id text icon" line each,
+    // and the menu icon; the memory goes back through vx5plugin_freeMemory.
+    bool initMenus(QStringList* items, QByteArray* icon);
+    bool menuClick(std::uint64_t connection, int type, int menuId, std::uint64_t value, int* result);
+    // Opens the plug-in's configuration (vx5plugin_configure) with the given parent widget.
+    bool configure(void* parentWidget);
+
     // Every host-table call the plug-in made, as "name(arguments)" or "entry N".
     QStringList calls;
-    // Error codes returned by the entries that have no implementation of their own.
-    QMap<int, unsigned int> returnCodes;
+    // What the entries answer, by position (ERROR_ok and empty output unless set).
+    QMap<int, FakeResult> results;
+    // Memory the fakes handed out that has not come back through freeMemory, and
+    // releases of memory that was not handed out.
+    QSet<void*> outstanding;
+    QStringList ledgerErrors;
 
     const VX5Functions& functionTable() const { return table; }
 
