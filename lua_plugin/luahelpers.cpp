@@ -22,7 +22,7 @@ namespace {
 
 // Room for any path the system can open; a path that does not fit is refused, never cut.
 constexpr std::size_t pluginPathSize = PATH_MAX;
-constexpr char luaPathFormat[] = "LUA_PATH=%slua_plugin/?.lua";
+constexpr char luaPathFormat[] = "%slua_plugin/?.lua";
 constexpr char eventsScript[] = "lua_plugin/vx5events.lua";
 
 // Registry reference of the protected dispatcher below, made once per state so that a
@@ -261,8 +261,7 @@ int initLua()
         vx5Functions.getPluginPath(path, sizeof path);
     path[sizeof path - 1] = '\0';
 
-    // putenv keeps a pointer to the entry, so it lives as long as the process.
-    static char luaPathEntry[sizeof luaPathFormat + pluginPathSize];
+    char luaPath[sizeof luaPathFormat + pluginPathSize];
     char scriptPath[pluginPathSize];
     const std::size_t length = std::strlen(path);
     // A path that fills the buffer may have been cut by the host, and a cut path can name
@@ -272,8 +271,10 @@ int initLua()
         std::printf("Plugin path too long: not loading the Lua scripts\n");
         return 1;
     }
-    std::snprintf(luaPathEntry, sizeof luaPathEntry, luaPathFormat, path);
-    putenv(luaPathEntry);
+    // setenv keeps a copy: an entry in the plug-in's own memory would dangle once the
+    // client unloads the plug-in, and the client's next getenv would crash.
+    std::snprintf(luaPath, sizeof luaPath, luaPathFormat, path);
+    setenv("LUA_PATH", luaPath, 1);
 
     L = luaL_newstate();
     if (!L) {

@@ -1,5 +1,6 @@
 #include "plugin.h"
 
+#include "luaconfigdialog.h"
 #include "luahelpers.h"
 
 #include <cstdio>
@@ -57,6 +58,7 @@ void vx5plugin_registerPluginID(const char* id)
 void vx5plugin_shutdown()
 {
     std::printf("LUA_PLUGIN: shutdown\n");
+    closeLuaConfigDialog();
     closeLua();
     std::free(pluginID);
     pluginID = nullptr;

@@ -20,6 +20,14 @@ VX5_EXPORT void vx5plugin_registerPluginID(const char* id);
 VX5_EXPORT void vx5plugin_shutdown();
 VX5_EXPORT void vx5plugin_freeMemory(void* pointer);
 
+// Console command, menus and configuration; see luacommands.cpp.
+VX5_EXPORT const char* vx5plugin_commandKeyword();
+VX5_EXPORT int vx5plugin_processCommand(uint64_t connection, const char* command);
+VX5_EXPORT void vx5plugin_initMenus(MenuItem*** menuItems, char** menuIcon);
+VX5_EXPORT int vx5plugin_onMenuItemEvent(uint64_t connection, int type, int menuItemID, uint64_t selectedItemID);
+VX5_EXPORT int vx5plugin_offersConfigure();
+VX5_EXPORT void vx5plugin_configure(void* handle, void* qParentWidget);
+
 // Events: each calls the Lua handler of the same name; see luaevents.cpp.
 VX5_EXPORT int vx5plugin_onServerTemporaryPasswordListEvent(uint64_t connection, const char* arg2, const char* arg3, const char* arg4, const char* arg5, uint64_t arg6, uint64_t arg7, uint64_t arg8, const char* arg9);
 VX5_EXPORT int vx5plugin_onPluginCommandEvent(uint64_t connection, const char* arg2, const char* arg3);

@@ -2,6 +2,7 @@
 
 #include "vx5hostapi.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <dlfcn.h>
@@ -52,6 +53,13 @@ void hostFreeMemory(void* pointer)
         return; // freeing it could corrupt the heap
     }
     std::free(pointer);
+}
+
+// The sub-folders of a folder, one a line, as the client's getDirectories lists them.
+QByteArray subfolders(const char* path)
+{
+    const QStringList names = QDir(QFile::decodeName(path)).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    return QFile::encodeName(names.join(QLatin1Char('\n')));
 }
 
 QString quoted(const char* text)
@@ -135,7 +143,11 @@ struct Fake<Row, std::index_sequence<I...>>
         QStringList shown;
         (void)(shown << ... << argumentText<function.params[I]>(values));
         record(QLatin1String(function.name) + QLatin1Char('(') + shown.join(QLatin1String(", ")) + QLatin1Char(')'));
-        const FakeResult result = resultFor(function.entry);
+        FakeResult result = resultFor(function.entry);
+        if constexpr (function.entry == 187) { // getDirectories: a client lists the folder
+            if (!currentHost || !currentHost->results.contains(187))
+                result.text = subfolders(std::get<0>(std::forward_as_tuple(values...)));
+        }
         auto arguments = std::forward_as_tuple(values...);
         if (result.code == ERROR_ok)
             (fillOutput<Row, I>(arguments, result), ...);
@@ -227,7 +239,8 @@ void* PluginHost::symbol(const char* name) const
 int PluginHost::start(const QByteArray& pluginId)
 {
     resolve<void (*)(const VX5Functions)>("vx5plugin_setFunctionPointers")(table);
-    if (auto registerId = resolve<void (*)(const char*)>("vx5plugin_registerPluginID"))
+    auto registerId = resolve<void (*)(const char*)>("vx5plugin_registerPluginID");
+    if (registerId && !pluginId.isEmpty())
         registerId(pluginId.constData());
     running = true;
     return resolve<int (*)()>("vx5plugin_init")();

@@ -44,7 +44,8 @@ public:
     QString errorString() const { return lastError; }
     void* symbol(const char* name) const;
 
-    // Hands over the function table, registers the ID and calls init; init's result.
+    // Hands over the function table, registers the ID (unless empty) and calls init;
+    // init's result.
     int start(const QByteArray& pluginId = "vx5-standin");
     void shutdown();
     // Shut down and start again, as a client does when it reloads a plug-in.
