@@ -1,4 +1,5 @@
 #include "hostcommands.h"
+#include "luareference.h"
 #include "pluginhost.h"
 #include "support/capturedoutput.h"
 #include "support/luadescribe.h"
@@ -10,6 +11,12 @@
 #include <dlfcn.h>
 
 namespace {
+
+QByteArray readFileBytes(const char* path)
+{
+    QFile file(QString::fromUtf8(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
 
 enum class Returns { Dispatch, AlwaysZero, HandlerResult };
 
@@ -139,6 +146,7 @@ private slots:
     void onlyPrefixedExportsAreVisible();
     void hostTableUse();
     void unimplementedEntriesRecordAndReturnTheirCode();
+    void committedReferenceIsCurrent();
     void tokenize_data();
     void tokenize();
     void commandScript();
@@ -230,6 +238,14 @@ void LuaPluginTest::everyEventReachesItsHandler()
     QCOMPARE(output.standardError(), QByteArray());
     QCOMPARE(lastRecord(), expected);
     QCOMPARE(result, event.returns == Returns::HandlerResult ? 42 : 0);
+
+    // The reference for script authors documents exactly what the handler receives.
+    const auto documented = std::find_if(luaHandlers().cbegin(), luaHandlers().cend(), [&event](const LuaHandler& handler) {
+        return qstrcmp(handler.name, event.handler) == 0;
+    });
+    QVERIFY(documented != luaHandlers().cend());
+    QCOMPARE(QByteArray(documented->format), QByteArray(event.format));
+    QCOMPARE(QByteArray(documented->parameters).count(',') + 1, qsizetype(event.passed.size()));
 }
 
 void LuaPluginTest::eventsWithoutHandlers()
@@ -288,6 +304,13 @@ void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
     QCOMPARE(reinterpret_cast<unsigned int (*)()>(entries[3])(), unsigned(ERROR_ok));
     QCOMPARE(host->calls, QStringList({"entry 2", "entry 3"}));
     host->results.clear();
+}
+
+// docs/ holds what "vx5-client --reference" and "--definitions" print today.
+void LuaPluginTest::committedReferenceIsCurrent()
+{
+    QCOMPARE(QString::fromUtf8(readFileBytes(VX5_DOCS "/lua-reference.md")), luaReference());
+    QCOMPARE(QString::fromUtf8(readFileBytes(VX5_DOCS "/vx5-definitions.lua")), luaDefinitions());
 }
 
 void LuaPluginTest::tokenize_data()

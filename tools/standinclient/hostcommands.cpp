@@ -46,6 +46,33 @@ QList<HostValue> HostCommands::tokenize(const QByteArray& text, QString* error)
     return values;
 }
 
+// "answer ENTRY CODE [OUTPUT]": what the client function at ENTRY answers from now on.
+void HostCommands::setAnswer(const QByteArray& text)
+{
+    const QList<QByteArray> words = text.split(' ');
+    bool entryOk = false;
+    bool codeOk = false;
+    const int entry = words.value(0).toInt(&entryOk);
+    const uint code = words.value(1).toUInt(&codeOk);
+    if (!entryOk || !codeOk || entry < 0 || entry >= 206) {
+        fail(QStringLiteral("answer takes a table position (0-205), a code and an output"));
+        return;
+    }
+    FakeResult result;
+    result.code = code;
+    const QByteArray output = text.mid(words.value(0).size() + words.value(1).size() + 2);
+    if (output == "null")
+        result.nullOutput = true;
+    else if (output.startsWith("text:"))
+        result.text = output.mid(5);
+    else if (output.startsWith("number:"))
+        result.number = output.mid(7).toDouble();
+    else if (output.startsWith("list:"))
+        for (const QByteArray& item : output.mid(5).split(','))
+            result.list << item.toULongLong();
+    host.results.insert(entry, result);
+}
+
 void HostCommands::fail(const QString& text)
 {
     ++failed;
@@ -93,9 +120,38 @@ bool HostCommands::run(const QByteArray& rawLine)
     } else if (command == "events") {
         for (const EventExport& event : eventExports())
             output(QStringLiteral("%1 %2").arg(QLatin1String(event.name), QLatin1String(event.letters)));
+    } else if (command == "menus") {
+        QStringList items;
+        QByteArray icon;
+        if (!host.initMenus(&items, &icon)) {
+            fail(host.errorString());
+            return true;
+        }
+        output(QStringLiteral("menu icon: %1").arg(QString::fromUtf8(icon)));
+        for (const QString& item : std::as_const(items))
+            output(QStringLiteral("menu item: ") + item);
+    } else if (command == "menu") {
+        const QList<QByteArray> words = rest.split(' ');
+        int result = 0;
+        if (words.size() != 2)
+            fail(QStringLiteral("menu takes a type and a menu ID"));
+        else if (host.menuClick(1, words.at(0).toInt(), words.at(1).toInt(), 0, &result))
+            output(QStringLiteral("onMenuItemEvent -> %1").arg(result));
+        else
+            fail(host.errorString());
+    } else if (command == "configure") {
+        if (!host.configure(nullptr))
+            fail(host.errorString());
+    } else if (command == "answer") {
+        setAnswer(rest);
+    } else if (command == "ledger") {
+        output(QStringLiteral("memory handed out and not released: %1 block(s)").arg(host.outstanding.size()));
+        for (const QString& error : std::as_const(host.ledgerErrors))
+            output(QStringLiteral("ledger error: ") + error);
     } else if (command == "help") {
-        output(QStringLiteral("commands: event NAME ARG..., console /lua ..., start, shutdown, restart, calls, "
-                              "events, help, quit"));
+        output(QStringLiteral("commands: event NAME ARG..., console /lua ..., menus, menu TYPE ID, configure, "
+                              "answer ENTRY CODE [text:T | number:N | list:1,2 | null], ledger, start, shutdown, "
+                              "restart, calls, events, help, quit"));
     } else if (command == "quit") {
         return false;
     } else {

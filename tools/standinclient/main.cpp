@@ -1,8 +1,9 @@
 // Stand-in for the voice-chat client: loads the plug-in as the client does and runs
 // commands from a file or standard input, so scripts can be tried without the client.
 #include "hostcommands.h"
+#include "luareference.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFile>
 
 #include <cstdio>
@@ -10,14 +11,26 @@
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && (std::strcmp(argv[1], "--reference") == 0 || std::strcmp(argv[1], "--definitions") == 0)) {
+        const QString text = std::strcmp(argv[1], "--reference") == 0 ? luaReference() : luaDefinitions();
+        std::fputs(text.toUtf8().constData(), stdout);
+        return 0;
+    }
     if (argc < 3 || argc > 4 || std::strcmp(argv[1], "--help") == 0) {
         std::fprintf(stderr,
                      "usage: vx5-client PLUGIN_LIBRARY PLUGIN_FOLDER/ [COMMAND_FILE]\n"
+                     "       vx5-client --reference | --definitions\n"
                      "Loads the plug-in, starts it with PLUGIN_FOLDER as the client's plug-in path and runs\n"
-                     "commands from COMMAND_FILE or standard input (\"help\" lists them).\n");
+                     "commands from COMMAND_FILE or standard input (\"help\" lists them). --reference prints\n"
+                     "the reference for script authors (Markdown), --definitions the same for the Lua\n"
+                     "language server.\n");
         return 2;
     }
-    QCoreApplication app(argc, argv);
+    // The module dialog (configure) needs a GUI application; without a display it is
+    // made offscreen.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
 
     QByteArray folder(argv[2]);
     if (!folder.endsWith('/'))
