@@ -463,6 +463,10 @@ void Vx5LibraryTest::menus_data()
         << QByteArray("return {'x', 'i', {'t', 1e300, 5, 'a'}}") << QStringList{"0 0  a"} << QByteArray("i")
         << QByteArray("Invalid return value. Expecting integer for type.\nInvalid return value. Expecting integer for "
                       "menuID.\nInvalid return value. Expecting string for menu text.\n");
+    QTest::newRow("strict globals and no createMenus")
+        << QByteArray("return nil end setmetatable(_G, {__index = function(t, k) error('undefined global ' .. k, 2) end})"
+                      " createMenus = nil do")
+        << QStringList() << QByteArray() << QByteArray("Failed to call createMenus.\n");
     QTest::newRow("a text longer than a record holds")
         << QByteArray("return {'x', 'i', {1, 2, ('t'):rep(300), 'a'}}") << QStringList{"1 2 " + QString(127, 't') + " a"}
         << QByteArray("i") << QByteArray();
@@ -483,6 +487,7 @@ void Vx5LibraryTest::menus()
     QCOMPARE(got, items);
     QCOMPARE(gotIcon, icon);
     QCOMPARE(output.standardOutput(), printed);
+    QCOMPARE(runLua("setmetatable(_G, nil)"), QString());
 }
 
 QDialog* Vx5LibraryTest::moduleDialogWindow() const
