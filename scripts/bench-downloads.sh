@@ -19,50 +19,21 @@ build=${BUILD_DIR:-$(dirname "$here")/build-bench}
 scratch=${BENCH_DIR:-$(mktemp -d /tmp/vx5-bench-downloads.XXXXXX)}
 port=${BENCH_PORT:-18080}
 
-missing=()
-command -v nginx >/dev/null || missing+=(nginx-light)
-command -v curl >/dev/null || missing+=(curl)
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source "$here/nginx.sh"
+ensure_nginx
 BUILD_DIR=$build bash "$here/build.sh" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 bench="$build/bench/bench_downloads"
 release="$build/tools/release/vx5-release"
 key="$top/tools/keys/TEST_AND_DEMO_ONLY_private.key"
 
-nginx_pid=
 cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  stop_nginx
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-# nginx's workers run as another user: they must be able to read the files.
-chmod 755 "$scratch"
-mkdir -p "$scratch/www/100/files" "$scratch/nginx"
-cat > "$scratch/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 2;
-pid $scratch/nginx/nginx.pid;
-error_log $scratch/nginx/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $scratch/nginx;
-  proxy_temp_path $scratch/nginx;
-  fastcgi_temp_path $scratch/nginx;
-  uwsgi_temp_path $scratch/nginx;
-  scgi_temp_path $scratch/nginx;
-  server {
-    listen 127.0.0.1:$port;
-    root $scratch/www;
-  }
-}
-CONF
-nginx -c "$scratch/nginx/nginx.conf" -p "$scratch/nginx" &
-nginx_pid=$!
-for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+mkdir -p "$scratch/www/100/files"
+start_nginx "$scratch" "$scratch/www" "$port"
 
 seconds() { local start=$(date +%s.%N); "$@" >/dev/null; awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }

@@ -14,18 +14,15 @@ top=$(dirname "$here")
 build=${BUILD_DIR:-$top/build}
 port=${DEMO_PORT:-18090}
 
-command -v nginx >/dev/null || {
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq nginx-light >/dev/null
-}
+source "$here/nginx.sh"
+ensure_nginx
 bash "$here/build.sh"
 
 scratch=$(mktemp -d /tmp/voxmere-demo.XXXXXX)
-chmod 755 "$scratch" # nginx's workers read the mirror as another user
-nginx_pid=
 server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  stop_nginx
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -59,30 +56,7 @@ key="$top/tools/keys/TEST_AND_DEMO_ONLY_private.key"
   --changelog "$scratch/changelog.txt" "$scratch/releases/1210" "$scratch/www" >/dev/null
 cp "$top/tools/demo/banner.png" "$scratch/www/banner.png"
 
-mkdir -p "$scratch/nginx"
-cat > "$scratch/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $scratch/nginx/nginx.pid;
-error_log $scratch/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  types { image/png png; text/plain txt ini sig; }
-  client_body_temp_path $scratch/nginx;
-  proxy_temp_path $scratch/nginx;
-  fastcgi_temp_path $scratch/nginx;
-  uwsgi_temp_path $scratch/nginx;
-  scgi_temp_path $scratch/nginx;
-  server {
-    listen 127.0.0.1:$port;
-    root $scratch/www;
-    limit_rate 2m; # slow enough to watch
-  }
-}
-CONF
-nginx -c "$scratch/nginx/nginx.conf" -p "$scratch/nginx" &
-nginx_pid=$!
+start_nginx "$scratch" "$scratch/www" "$port" "limit_rate 2m; # slow enough to watch"
 
 # The installation of the older version.
 install_dir="$scratch/Voxmere Client"
