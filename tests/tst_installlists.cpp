@@ -51,6 +51,7 @@ private slots:
     void invalidLineLeavesTargetUntouched_data();
     void invalidLineLeavesTargetUntouched();
     void onlyDeleteEntriesIsValid();
+    void leftoverOldCopiesOfCurrentFilesGo();
     void destFileName_data();
     void destFileName();
 
@@ -207,6 +208,23 @@ void InstallListsTest::onlyDeleteEntriesIsValid()
     QVERIFY(target.downloads.isEmpty());
     QVERIFY(target.replaces.isEmpty());
     QCOMPARE(target.deletes, QStringList{"old.txt"});
+}
+
+// An installation stopped after setting files aside and before deleting the copies:
+// the files are current now, and their "_old_" copies go with this update's deletions
+// (the updater's own at its next start).
+void InstallListsTest::leftoverOldCopiesOfCurrentFilesGo()
+{
+    QVERIFY(QDir(appRoot->path()).mkpath("plugins"));
+    for (const char* name : {"plugins/libx.so", "update"}) {
+        QVERIFY(writeFile(installed(name), "new"));
+        QVERIFY(writeFile(installed(QString(name).replace("libx", "_old_libx").replace("update", "_old_update")), "old"));
+    }
+    writeProductIni("[client]\nplugins/libx.so=" + entry("new").toUtf8() + "\nupdate=" + entry("new").toUtf8() + "\n");
+    FileSpecifications target;
+    QCOMPARE(compile(target), Finished);
+    QVERIFY(target.replaces.isEmpty());
+    QCOMPARE(target.deletes, QStringList{"plugins/_old_libx.so"});
 }
 
 void InstallListsTest::destFileName_data()

@@ -27,7 +27,6 @@ private:
     void start(QProcess& process, const QStringList& arguments);
     QString program() const { return QDir(scene->installDir()).filePath("update"); }
 
-    QTemporaryDir runtimeDir;
     std::unique_ptr<UpdateScene> scene;
     std::unique_ptr<MirrorServer> server;
     std::unique_ptr<BackgroundUpdateServer> updateServer;
@@ -35,7 +34,6 @@ private:
 
 void UpdateProgramTest::init()
 {
-    QVERIFY(runtimeDir.isValid());
     scene = std::make_unique<UpdateScene>();
     server = std::make_unique<MirrorServer>();
     QVERIFY(scene->isValid() && server->listen());
@@ -59,14 +57,7 @@ void UpdateProgramTest::cleanup()
 
 void UpdateProgramTest::start(QProcess& process, const QStringList& arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_RUNTIME_DIR", runtimeDir.path());
-    environment.insert("TMPDIR", scene->tempDir());
-    environment.insert(UpdateServer::overrideVariable, QString::fromLatin1(updateServer->address()));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program(), arguments);
+    scene->startUpdater(process, arguments, updateServer->address());
 }
 
 // Each row: how the installation is prepared, the arguments, the exit code, and a text
@@ -132,7 +123,8 @@ void UpdateProgramTest::secondStartHandsOver()
     QProcess first;
     start(first, {"client_linux_amd64", "101"}); // waits for the user to push the button
     // Its guard's socket appears in the runtime directory, which only this test uses.
-    QTRY_VERIFY_WITH_TIMEOUT(!QDir(runtimeDir.path()).entryList(QDir::System | QDir::Files).isEmpty(), 20000);
+    const QDir runtime(QFileInfo(scene->tempDir()).dir().filePath("runtime"));
+    QTRY_VERIFY_WITH_TIMEOUT(!runtime.entryList(QDir::System | QDir::Files).isEmpty(), 20000);
 
     const QString leftover = QDir(scene->installDir()).filePath("_old_libQtCore.so.4");
     QVERIFY(writeFile(leftover, "the first updater may need this"));

@@ -97,16 +97,32 @@ bool MirrorServer::content(const QString& path, QByteArray* body) const
     return false;
 }
 
+bool MirrorServer::ruleFor(const QString& path, Rule* rule) const
+{
+    if (rules.contains(path)) {
+        *rule = rules.value(path);
+        return true;
+    }
+    for (auto it = prefixRules.cbegin(); it != prefixRules.cend(); ++it) {
+        if (path.startsWith(it.key())) {
+            *rule = it.value();
+            return true;
+        }
+    }
+    return false;
+}
+
 void MirrorServer::answer(QTcpSocket* socket, const QString& path)
 {
     ++requests[path];
     QByteArray body;
-    if (!content(path, &body) && !rules.contains(path)) {
+    Rule rule;
+    const bool hasRule = ruleFor(path, &rule);
+    if (!content(path, &body) && !hasRule) {
         socket->write(headers(404, 0));
         closeWhenWritten(socket);
         return;
     }
-    const Rule rule = rules.value(path);
     switch (rule.behaviour) {
     case Behaviour::Serve:
         socket->write(headers(200, body.size()) + body);

@@ -40,6 +40,8 @@ public:
     // Serves the files below dir at paths beginning with prefix (read when asked for).
     void serveTree(const QString& prefix, const QString& dir) { trees.insert(prefix, dir); }
     void setRule(const QString& path, const Rule& rule) { rules.insert(path, rule); }
+    // A rule for every path that begins with prefix (a whole misbehaving mirror).
+    void setPrefixRule(const QString& prefix, const Rule& rule) { prefixRules.insert(prefix, rule); }
     int requestCount(const QString& path) const { return requests.value(path); }
     int totalRequests() const;
 
@@ -47,6 +49,7 @@ private:
     void onNewConnection();
     void answer(QTcpSocket* socket, const QString& path);
     void trickle(QTcpSocket* socket, QByteArray rest, const Rule& rule);
+    bool ruleFor(const QString& path, Rule* rule) const;
 
     QTcpServer* server; // owned (child)
     // The content served at a path: set, or read from a served tree; false if none.
@@ -55,5 +58,6 @@ private:
     QHash<QString, QByteArray> files;
     QHash<QString, QString> trees;
     QHash<QString, Rule> rules;
+    QHash<QString, Rule> prefixRules;
     QHash<QString, int> requests;
 };

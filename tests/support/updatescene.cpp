@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <sys/stat.h>
 
@@ -91,11 +92,32 @@ ClientTree newerClient()
             {"unchanged.dat", bytes(8000, 4)}};
 }
 
+ClientTree clientRelease(const QByteArray& program, int n)
+{
+    ClientTree tree{{"update", program + QByteArray(n, char(n))},
+                    {"libQtCore.so.4", bytes(20000 + n, 100 + n)},
+                    {"vx5client_runscript.sh", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client-started\"\n"},
+                    {"vx5client_linux_amd64", bytes(40000 + n * 1000, 200 + n)},
+                    {"plugins/libvx5.so", bytes(30000, 300 + n)},
+                    {"readme.txt", "Voxmere release " + QByteArray::number(n) + "\n"},
+                    {"data/stable.dat", bytes(5000, 1)}};
+    for (int k = 1; k <= n; ++k) // a file more with every release
+        tree.insert("added/in-release-" + QByteArray::number(k) + ".txt", "since " + QByteArray::number(k) + "\n");
+    if (n % 2 == 1) // comes and goes
+        tree.insert("sounds/odd-releases.wav", bytes(3000, 400));
+    if (n < 3) // gone from release 3 on
+        tree.insert("old/only-early.txt", "early\n");
+    return tree;
+}
+
 UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR"))
 {
     QDir(root.path()).mkpath(QStringLiteral("my install"));
     QDir(root.path()).mkpath(QStringLiteral("tmp"));
     QDir(root.path()).mkpath(QStringLiteral("mirror"));
+    QDir(root.path()).mkpath(QStringLiteral("runtime"));
+    QFile::setPermissions(root.filePath(QStringLiteral("runtime")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                        QFileDevice::ExeOwner);
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
 }
 
@@ -120,13 +142,13 @@ bool UpdateScene::publish(int version, const ClientTree& tree, QString* error)
     options.version = version;
     options.privateKeyPath = QStringLiteral(VX5_TEST_PRIVATE_KEY);
     options.packPatterns = {QStringLiteral("*.so")};
-    options.previousTreeDir = lastTreeDir;
+    options.previousTreeDirs = publishedTrees;
     ReleaseBuilder builder(options);
     if (!builder.build()) {
         *error = builder.errorString();
         return false;
     }
-    lastTreeDir = treeDir;
+    publishedTrees << treeDir;
     return true;
 }
 
@@ -136,6 +158,18 @@ bool UpdateScene::install(const ClientTree& tree, const QString& mirrorUrl)
         {"update.ini", "[update]\nstreams=3\n"},
         {"mirrors.ini", "[mirrors]\nsize=1\n1\\mirror=m1\n[m1]\nurl=" + mirrorUrl.toUtf8() + "\n"}};
     return writeTree(installDir(), tree, true) && writeTree(installDir(), settings, false);
+}
+
+void UpdateScene::startUpdater(QProcess& process, const QStringList& arguments, const QByteArray& updateServer) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_RUNTIME_DIR", root.filePath(QStringLiteral("runtime")));
+    environment.insert("TMPDIR", tempDir());
+    environment.insert("VX5_UPDATE_SERVER", QString::fromLatin1(updateServer));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QDir(installDir()).filePath(QStringLiteral("update")), arguments);
 }
 
 void UpdateScene::serve(MirrorServer& server) const
@@ -182,4 +216,24 @@ TreeSnapshot snapshot(const QString& dir)
                      {file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)"), mode});
     }
     return files;
+}
+
+QString differences(const TreeSnapshot& actual, const TreeSnapshot& expected)
+{
+    QStringList lines;
+    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
+        if (!expected.contains(it.key()))
+            lines << QStringLiteral("extra %1").arg(it.key());
+        else if (expected.value(it.key()).first != it.value().first)
+            lines << QStringLiteral("other content %1").arg(it.key());
+        else if (expected.value(it.key()).second != it.value().second)
+            lines << QStringLiteral("mode %1 instead of %2: %3")
+                         .arg(QString::number(it.value().second, 8), QString::number(expected.value(it.key()).second, 8),
+                              it.key());
+    }
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        if (!actual.contains(it.key()))
+            lines << QStringLiteral("missing %1").arg(it.key());
+    }
+    return lines.join(QLatin1Char('\n'));
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 class MirrorServer;
+class QProcess;
 
 // The files of one client version: relative path → content.
 using ClientTree = QMap<QString, QByteArray>;
@@ -20,6 +21,11 @@ using TreeSnapshot = QMap<QString, QPair<QByteArray, int>>;
 // executables of the client and libraries, and the updater itself.
 ClientTree olderClient();
 ClientTree newerClient();
+
+// Release number n of a client whose updater is the real program (with n bytes of its
+// own appended, so that every release has another one that still runs): files that
+// change, come and go from release to release, and a library of the updater's own.
+ClientTree clientRelease(const QByteArray& program, int n);
 
 // A scratch world for whole updates: an installation directory, a temporary folder
 // (TMPDIR points there while the scene lives), and a mirror tree with releases made by
@@ -38,7 +44,7 @@ public:
     QString tempDir() const { return root.filePath(QStringLiteral("tmp")); }
     QString mirrorDir() const { return root.filePath(QStringLiteral("mirror")); }
 
-    // Builds the release of a version; the previous one published gives the "delete"
+    // Builds the release of a version; the ones published before give the "delete"
     // section. *.so files are served packed. False with a message on failure.
     bool publish(int version, const ClientTree& tree, QString* error);
     // Lays a version out as the updater installs it (mode 0755 for programs and
@@ -46,6 +52,9 @@ public:
     bool install(const ClientTree& tree, const QString& mirrorUrl);
     // Serves the mirror tree below "/m1/" of the server.
     void serve(MirrorServer& server) const;
+    // Starts the update program that lies in the installation, offscreen, with this
+    // scene's temporary and runtime folders and the given update server.
+    void startUpdater(QProcess& process, const QStringList& arguments, const QByteArray& updateServer) const;
 
     // The installation as the release has it: every file with the mode the updater gives.
     static TreeSnapshot expected(const ClientTree& tree);
@@ -55,7 +64,9 @@ public:
 private:
     QTemporaryDir root;
     QByteArray savedTmpDir;
-    QString lastTreeDir;
+    QStringList publishedTrees;
 };
 
 TreeSnapshot snapshot(const QString& dir);
+// What differs between two snapshots, by path (empty when they are equal).
+QString differences(const TreeSnapshot& actual, const TreeSnapshot& expected);

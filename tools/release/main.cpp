@@ -26,8 +26,8 @@ int main(int argc, char* argv[])
                                                        "name or relative path; repeatable)."),
                                         QStringLiteral("pattern"));
     const QCommandLineOption previousOption(QStringLiteral("previous"),
-                                            QStringLiteral("Tree of the previous version: its files missing here "
-                                                           "are deleted on update."),
+                                            QStringLiteral("Tree of an earlier version: its files missing here are "
+                                                           "deleted on update (repeatable)."),
                                             QStringLiteral("dir"));
     const QCommandLineOption changelogOption(QStringLiteral("changelog"), QStringLiteral("Changelog text file."),
                                              QStringLiteral("file"));
@@ -53,7 +53,7 @@ int main(int argc, char* argv[])
     options.mirrorDir = parser.positionalArguments().at(1);
     options.privateKeyPath = parser.value(keyOption);
     options.packPatterns = parser.values(packOption);
-    options.previousTreeDir = parser.value(previousOption);
+    options.previousTreeDirs = parser.values(previousOption);
     options.changelogPath = parser.value(changelogOption);
     options.clientType = parser.value(typeOption);
     options.section = parser.value(sectionOption);

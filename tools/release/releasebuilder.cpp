@@ -108,15 +108,18 @@ bool ReleaseBuilder::build()
         if (!addFile(file, &entries))
             return false;
     }
+    // Deleted are the files of any earlier release given that this one has not, so that
+    // an installation of any of them ends up as this release.
     QStringList deletes;
-    if (!options.previousTreeDir.isEmpty()) {
-        for (const QString& old : treeFiles(options.previousTreeDir, &problem)) {
-            if (!files.contains(old))
+    for (const QString& previous : options.previousTreeDirs) {
+        for (const QString& old : treeFiles(previous, &problem)) {
+            if (!files.contains(old) && !deletes.contains(old))
                 deletes << old;
         }
         if (!problem.isEmpty())
             return fail(problem);
     }
+    deletes.sort();
     if (!writeProductIni(entries, deletes))
         return false;
 

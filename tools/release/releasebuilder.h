@@ -15,7 +15,7 @@ struct ReleaseOptions
     QString clientType = QStringLiteral("client_linux_amd64");
     QString section = QStringLiteral("files"); // folder of the files on the mirror
     QStringList packPatterns;  // wildcards on file names or relative paths: served gzip-packed
-    QString previousTreeDir;   // files it has and the new tree has not are deleted on update
+    QStringList previousTreeDirs; // files they have and the new tree has not are deleted on update
     QString changelogPath;     // becomes changelog_client.txt
 };
 

@@ -28,6 +28,25 @@ void FileDeleteListTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
+void FileDeleteListTaskSpecification::subtasksDone()
+{
+    removeEmptiedDirectories();
+    ComposedTaskSpecification::subtasksDone();
+}
+
+// A release that drops the last file of a folder drops the folder too. Only folders of
+// deleted files, and only when empty (rmdir), up to the installation directory.
+void FileDeleteListTaskSpecification::removeEmptiedDirectories()
+{
+    const QDir root(Configuration::getAppRootPath());
+    for (const QString& entry : std::as_const(*fileList)) {
+        if (QFileInfo(entry).isAbsolute() || QFileInfo::exists(root.filePath(entry)))
+            continue;
+        for (QString dir = QFileInfo(entry).path(); dir != QLatin1String(".") && root.rmdir(dir);)
+            dir = QFileInfo(dir).path();
+    }
+}
+
 void FileDeleteListTaskSpecification::reset()
 {
     clearSubTasks();

@@ -6,7 +6,8 @@
 #include <QString>
 
 // Deletes every file of a list, one after the other, never failing on a file that
-// cannot be deleted. Relative names are taken below the installation directory. The
+// cannot be deleted; then removes the directories of the installation that the
+// deletions left empty. Relative names are taken below the installation directory. The
 // list is read when the task runs, not when it is built.
 class FileDeleteListTaskSpecification : public ComposedTaskSpecification
 {
@@ -19,7 +20,11 @@ public slots:
     void execute() override;
     void reset() override;
 
+protected slots:
+    void subtasksDone() override;
+
 private:
+    void removeEmptiedDirectories();
     void makeSubtasksAndStart();
 
     QList<QString>* fileList; // not owned

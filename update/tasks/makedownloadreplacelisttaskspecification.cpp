@@ -99,8 +99,12 @@ bool MakeDownloadReplaceListFunc::run()
 
     checkCandidates(candidates, deleteEntries, total);
     for (const Candidate& candidate : candidates) {
-        if (candidate.installedCurrent)
+        if (candidate.installedCurrent) {
+            // Set aside by an installation that was stopped before its deletions: it goes now.
+            if (candidate.oldCopyLeft)
+                lists->deletes.append(candidate.replace.oldDestFileName());
             continue;
+        }
         lists->replaces.append(candidate.replace);
         // A verified download left by an earlier, unfinished update is not fetched again.
         if (!candidate.downloaded)
@@ -124,6 +128,10 @@ void MakeDownloadReplaceListFunc::checkCandidates(std::vector<Candidate>& candid
                                                     replace.hasUnzip() ? replace.unzippedMd5 : candidate.download.md5);
             candidate.downloaded = !candidate.installedCurrent &&
                                    isVerified(tempRoot + replace.relativePath, candidate.download.md5);
+            // The copies of the updater's own files go at its next start instead.
+            candidate.oldCopyLeft = candidate.installedCurrent &&
+                                    !Configuration::isSpecialFileName(QFileInfo(replace.pureDestFilePath()).fileName()) &&
+                                    QFileInfo::exists(appRoot + replace.oldDestFileName());
             const int done = ++checked;
             if (reporting)
                 emit progress(qreal(doneBefore + done) / total);

@@ -29,6 +29,7 @@ private:
         FileReplaceSpecification replace;
         bool installedCurrent = false; // the installed copy has the listed MD5
         bool downloaded = false;       // a verified download is in the temporary directory
+        bool oldCopyLeft = false;      // current, and its "_old_" copy is still there
     };
 
     // Checks every candidate, several files at a time; reports progress from doneBefore

@@ -9,12 +9,15 @@
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
 #include <QUrl>
+
+#include <cstdio>
 
 namespace {
 
@@ -113,6 +116,11 @@ void MainWindow::onAutoStartUpdate()
 
 void MainWindow::onAppendText(const QString& text)
 {
+    // Without a screen the log is the only account of what happened.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        std::printf("update: %s\n", qPrintable(text));
+        std::fflush(stdout);
+    }
     // As plain text: log lines carry server texts, URLs and paths.
     QTextCursor cursor(ui->outputTextEdit->document());
     cursor.movePosition(QTextCursor::End);

@@ -20,6 +20,7 @@ void UserPrompt::showError(QWidget* parent, const QString& title, const QString&
 {
     if (headless()) {
         std::fprintf(stderr, "update: %s: %s\n", qPrintable(title), qPrintable(text));
+        std::fflush(stderr);
         return;
     }
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);

@@ -1,0 +1,200 @@
+// What users rely on, against the real update program: an update completes from the one
+// good mirror among misbehaving ones and, with no good mirror, fails with a clear message
+// leaving the old installation byte for byte as it was; and an installation of any
+// earlier release (or none) ends up byte for byte as the newest release.
+#include "mirrorserver.h"
+#include "support/gzipfile.h"
+#include "updatescene.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+using Behaviour = MirrorServer::Behaviour;
+
+const QString clientType = QStringLiteral("client_linux_amd64");
+// No UDP service answers here; the automatic form needs none.
+const QByteArray noUpdateServer = "127.0.0.1:9:9";
+
+QByteArray program()
+{
+    return readAll(VX5_UPDATER);
+}
+
+} // namespace
+
+class ReliabilityTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void faultyMirrors_data();
+    void faultyMirrors();
+    void updateVerifyMatrix_data();
+    void updateVerifyMatrix();
+
+private:
+    // Runs the automatic form to VERSION; returns the exit code, or -1 when the update
+    // failed and the window waited for the user (then it is ended).
+    int runUpdate(int version, QString* output);
+    // The next start removes the updater's own set-aside copies.
+    void nextStart();
+    void writeMirrors(const QStringList& names);
+    TreeSnapshot expected(const ClientTree& tree) const;
+
+    std::unique_ptr<UpdateScene> scene;
+    std::unique_ptr<MirrorServer> server;
+};
+
+void ReliabilityTest::init()
+{
+    scene = std::make_unique<UpdateScene>();
+    server = std::make_unique<MirrorServer>();
+    QVERIFY(scene->isValid() && server->listen());
+}
+
+void ReliabilityTest::cleanup()
+{
+    server.reset();
+    scene.reset();
+}
+
+int ReliabilityTest::runUpdate(int version, QString* output)
+{
+    QProcess process;
+    scene->startUpdater(process, {"--nouser", clientType, QString::number(version), "", "news"}, noUpdateServer);
+    // The mirror lives in this process: wait without blocking its event loop.
+    const bool ended = QTest::qWaitFor(
+        [&process] {
+            return process.state() == QProcess::NotRunning || process.peek(1 << 20).contains("Update cancelled");
+        },
+        120000);
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        process.waitForFinished();
+        *output = QString::fromLocal8Bit(process.readAll());
+        return ended ? -1 : -2;
+    }
+    *output = QString::fromLocal8Bit(process.readAll());
+    return process.exitCode();
+}
+
+void ReliabilityTest::nextStart()
+{
+    QProcess process;
+    scene->startUpdater(process, {clientType, "not-a-version"}, noUpdateServer);
+    QVERIFY(process.waitForFinished(30000));
+}
+
+void ReliabilityTest::writeMirrors(const QStringList& names)
+{
+    QByteArray ini = "[mirrors]\nsize=" + QByteArray::number(names.size()) + "\n";
+    QByteArray groups;
+    for (int n = 0; n < names.size(); ++n) {
+        ini += QByteArray::number(n + 1) + "\\mirror=" + names.at(n).toUtf8() + "\n";
+        groups += "[" + names.at(n).toUtf8() + "]\nurl=" + server->baseUrl().toUtf8() + "/" + names.at(n).toUtf8() + "\n";
+    }
+    QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"), ini + groups));
+}
+
+TreeSnapshot ReliabilityTest::expected(const ClientTree& tree) const
+{
+    return UpdateScene::expected(tree);
+}
+
+// Each row: the misbehaving mirrors, and whether a good one is among them.
+void ReliabilityTest::faultyMirrors_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("goodMirror");
+    const QStringList all{"302", "404", "500", "cut", "corrupt", "toomuch"};
+    QTest::newRow("six misbehaving mirrors and a good one") << all << true;
+    QTest::newRow("only misbehaving mirrors") << QStringList{"302", "404", "500", "cut"} << false;
+    if (qEnvironmentVariableIsSet("VX5_LONG_TESTS")) // a stalled mirror costs 16 seconds an attempt
+        QTest::newRow("a stalling mirror and a good one") << QStringList{"stall"} << true;
+}
+
+void ReliabilityTest::faultyMirrors()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(bool, goodMirror);
+    const ClientTree older = clientRelease(program(), 1);
+    const ClientTree newer = clientRelease(program(), 2);
+    QString error;
+    QVERIFY2(scene->publish(1, older, &error), qPrintable(error));
+    QVERIFY2(scene->publish(2, newer, &error), qPrintable(error));
+    QVERIFY(scene->install(older, QString()));
+
+    const QString tree = scene->mirrorDir();
+    QStringList mirrors;
+    for (const QString& fault : faults) {
+        const QString prefix = "/" + fault + "/";
+        mirrors << fault;
+        server->serveTree(prefix, tree);
+        if (fault == "cut")
+            server->setPrefixRule(prefix, {Behaviour::CloseAfter, 200, 100, 0});
+        else if (fault == "corrupt")
+            server->setPrefixRule(prefix, {Behaviour::Corrupt, 200, 0, 0});
+        else if (fault == "toomuch")
+            server->setPrefixRule(prefix, {Behaviour::Oversize, 200, 5000, 0});
+        else if (fault == "stall")
+            server->setPrefixRule(prefix, {Behaviour::StallAfter, 200, 10, 0});
+        else
+            server->setPrefixRule(prefix, {Behaviour::Status, fault.toInt(), 0, 0});
+    }
+    server->serveTree("/good/", tree);
+    writeMirrors(goodMirror ? mirrors + QStringList{"good"} : mirrors);
+    const TreeSnapshot before = scene->installed();
+
+    QString output;
+    const int status = runUpdate(2, &output);
+    if (!goodMirror) {
+        QCOMPARE(status, -1);
+        QVERIFY2(output.contains("There are no (more) known working mirrors available"), qPrintable(output));
+        QCOMPARE(differences(scene->installed(), before), QString());
+        // The next run, with a good mirror, completes.
+        writeMirrors({"good"});
+        QCOMPARE(runUpdate(2, &output), 0);
+    } else {
+        QVERIFY2(status == 0, qPrintable(output));
+    }
+    nextStart();
+    TreeSnapshot installed = scene->installed();
+    installed.remove("client-started");
+    QCOMPARE(differences(installed, expected(newer)), QString());
+    QVERIFY(QDir(scene->tempDir()).isEmpty());
+}
+
+// Each row: the release installed before (0: only the updater).
+void ReliabilityTest::updateVerifyMatrix_data()
+{
+    QTest::addColumn<int>("from");
+    for (int n = 0; n <= 3; ++n)
+        QTest::newRow(n == 0 ? "an empty installation" : qPrintable(QStringLiteral("release %1").arg(n))) << n;
+}
+
+void ReliabilityTest::updateVerifyMatrix()
+{
+    QFETCH(int, from);
+    QString error;
+    for (int n = 1; n <= 4; ++n)
+        QVERIFY2(scene->publish(n, clientRelease(program(), n), &error), qPrintable(error));
+    scene->serve(*server);
+    const ClientTree installed = from == 0 ? ClientTree{{"update", program()}} : clientRelease(program(), from);
+    QVERIFY(scene->install(installed, server->baseUrl() + "/m1"));
+
+    QString output;
+    QVERIFY2(runUpdate(4, &output) == 0, qPrintable(output));
+    nextStart();
+    TreeSnapshot result = scene->installed();
+    result.remove("client-started");
+    QCOMPARE(differences(result, expected(clientRelease(program(), 4))), QString());
+}
+
+QTEST_GUILESS_MAIN(ReliabilityTest)
+#include "tst_reliability.moc"
