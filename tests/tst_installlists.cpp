@@ -52,6 +52,7 @@ private slots:
     void invalidLineLeavesTargetUntouched();
     void onlyDeleteEntriesIsValid();
     void leftoverOldCopiesOfCurrentFilesGo();
+    void installedFilesAreNotDeleted();
     void destFileName_data();
     void destFileName();
 
@@ -225,6 +226,18 @@ void InstallListsTest::leftoverOldCopiesOfCurrentFilesGo()
     QCOMPARE(compile(target), Finished);
     QVERIFY(target.replaces.isEmpty());
     QCOMPARE(target.deletes, QStringList{"plugins/_old_libx.so"});
+}
+
+// A description that lists a file to install and to delete keeps it installed.
+void InstallListsTest::installedFilesAreNotDeleted()
+{
+    QVERIFY(writeFile(installed("update"), "old updater"));
+    QVERIFY(writeFile(installed("gone.txt"), "obsolete"));
+    writeProductIni("[delete]\nupdate=\n./update=\ngone.txt=\n[client]\nupdate=" + entry("new updater").toUtf8() + "\n");
+    FileSpecifications target;
+    QCOMPARE(compile(target), Finished);
+    QCOMPARE(names(target.replaces), QStringList{"update"});
+    QCOMPARE(target.deletes, QStringList{"gone.txt"});
 }
 
 void InstallListsTest::destFileName_data()

@@ -32,7 +32,8 @@ struct FileReplaceSpecification
 };
 
 // True when a path from the product description stays below the directory it is taken
-// relative to: not absolute and without a ".." component ("\\" counts as a separator).
+// relative to: not absolute and without a ".." component ("\\" counts as a separator),
+// and names a file at all (no NUL character).
 bool isContainedRelativePath(const QString& path);
 
 // The lists one update works through.

@@ -3,7 +3,9 @@
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QThread>
 
@@ -96,6 +98,15 @@ bool MakeDownloadReplaceListFunc::run()
         }
         settings.endGroup();
     }
+
+    // A file the description installs is never deleted by the same description, whatever
+    // its "delete" section says (the updater itself, say).
+    QSet<QString> installedPaths;
+    for (const Candidate& candidate : candidates)
+        installedPaths.insert(QDir::cleanPath(candidate.replace.pureDestFilePath()));
+    lists->deletes.removeIf([&installedPaths](const QString& path) {
+        return installedPaths.contains(QDir::cleanPath(path));
+    });
 
     checkCandidates(candidates, deleteEntries, total);
     for (const Candidate& candidate : candidates) {
