@@ -61,6 +61,11 @@ class Fuzzer
 {
 public:
     explicit Fuzzer(quint32 seed) : random(seed) {}
+    ~Fuzzer()
+    {
+        if (keyLoaded)
+            rsa_free(&key);
+    }
 
     bool setUp();
     bool runCase(int number);
@@ -77,6 +82,7 @@ private:
     ClientTree older;
     QByteArray validIni;
     Rsa_key key{};
+    bool keyLoaded = false;
     TreeSnapshot before;
     TreeSnapshot outsideBefore;
     QMap<QString, int> outcomes;
@@ -94,6 +100,7 @@ bool Fuzzer::setUp()
     validIni = readAll(QDir(scene.mirrorDir()).filePath("101/" + clientType + ".ini"));
     crypt_init();
     load_key(&key, VX5_TEST_PRIVATE_KEY);
+    keyLoaded = true;
     Configuration::setAppRootPathForTests(scene.installDir());
     QDir(QFileInfo(scene.installDir()).path()).mkpath("outside");
     writeFile(QFileInfo(scene.installDir()).dir().filePath("outside/sentinel.txt"), "must stay");

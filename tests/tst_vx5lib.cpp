@@ -119,18 +119,7 @@ const FunctionRow functionRows[] = {
 
 FakeResult answer(int code, const QString& output)
 {
-    FakeResult result;
-    result.code = unsigned(code);
-    if (output == "null")
-        result.nullOutput = true;
-    else if (output.startsWith("text:"))
-        result.text = output.mid(5).toUtf8();
-    else if (output.startsWith("number:"))
-        result.number = output.mid(7).toDouble();
-    else if (output.startsWith("list:"))
-        for (const QString& item : output.mid(5).split(','))
-            result.list << item.toULongLong();
-    return result;
+    return FakeResult::parse(unsigned(code), output.toUtf8());
 }
 
 // Runs code in the plug-in and describes what it returned (or "error: ..."), through
@@ -174,6 +163,7 @@ private slots:
     void failures();
     void console_data();
     void console();
+    void nullConsoleCommand();
     void menus_data();
     void menus();
     void moduleDialog();
@@ -438,6 +428,17 @@ tools = {echo = echo}
     QVERIFY2(!shown.isEmpty() && shown.last().startsWith("printMessageToCurrentTab(\"" + tab),
              qPrintable(host->calls.join(" | ")));
     QVERIFY2(said.contains(printed), said.constData());
+}
+
+// The client may hand over no text at all; that is an empty command (help), not a crash.
+void Vx5LibraryTest::nullConsoleCommand()
+{
+    const auto process = reinterpret_cast<int (*)(std::uint64_t, const char*)>(host->symbol("vx5plugin_processCommand"));
+    QVERIFY(process);
+    host->calls.clear();
+    CapturedOutput quiet;
+    QCOMPARE(process(1, nullptr), 0);
+    QVERIFY(host->calls.value(0).startsWith("printMessageToCurrentTab(\"[b]Lua console commands:[/b]"));
 }
 
 // Each row: what createMenus does, the menu items and icon the client gets, and what is printed.

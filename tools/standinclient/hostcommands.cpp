@@ -58,19 +58,8 @@ void HostCommands::setAnswer(const QByteArray& text)
         fail(QStringLiteral("answer takes a table position (0-205), a code and an output"));
         return;
     }
-    FakeResult result;
-    result.code = code;
     const QByteArray output = text.mid(words.value(0).size() + words.value(1).size() + 2);
-    if (output == "null")
-        result.nullOutput = true;
-    else if (output.startsWith("text:"))
-        result.text = output.mid(5);
-    else if (output.startsWith("number:"))
-        result.number = output.mid(7).toDouble();
-    else if (output.startsWith("list:"))
-        for (const QByteArray& item : output.mid(5).split(','))
-            result.list << item.toULongLong();
-    host.results.insert(entry, result);
+    host.results.insert(entry, FakeResult::parse(code, output));
 }
 
 void HostCommands::fail(const QString& text)

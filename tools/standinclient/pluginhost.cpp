@@ -296,6 +296,22 @@ bool PluginHost::consoleLine(std::uint64_t connection, const QByteArray& line, i
     return true;
 }
 
+FakeResult FakeResult::parse(unsigned int code, const QByteArray& output)
+{
+    FakeResult result;
+    result.code = code;
+    if (output == "null")
+        result.nullOutput = true;
+    else if (output.startsWith("text:"))
+        result.text = output.mid(5);
+    else if (output.startsWith("number:"))
+        result.number = output.mid(7).toDouble();
+    else if (output.startsWith("list:"))
+        for (const QByteArray& item : output.mid(5).split(','))
+            result.list << item.toULongLong();
+    return result;
+}
+
 bool PluginHost::initMenus(QStringList* items, QByteArray* icon)
 {
     const auto init = resolve<void (*)(MenuItem***, char**)>("vx5plugin_initMenus");

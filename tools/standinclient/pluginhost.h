@@ -18,6 +18,9 @@ struct FakeResult
     double number = 0;   // a number output or return value
     QList<quint64> list; // a list output
     bool nullOutput = false; // hand out a null string or list instead
+
+    // A result written as "text:T", "number:N", "list:1,2,3" or "null" (empty: no output).
+    static FakeResult parse(unsigned int code, const QByteArray& output);
 };
 
 // The client's side of the plug-in contract, for trying and testing the plug-in without
