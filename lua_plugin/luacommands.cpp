@@ -51,19 +51,16 @@ void loadScript(const char* name)
         printToTab("Error: Script name missing. Usage is: /lua load <filename>");
         return;
     }
-    char message[PATH_MAX + 64];
+    char message[hostPathSize + 64];
     if (!isScriptName(name)) {
         std::snprintf(message, sizeof message, "Error: Scripts are loaded from the scripts folder only: %s", name);
         printToTab(message);
         return;
     }
-    char resources[PATH_MAX] = "";
-    if (vx5Functions.getResourcesPath)
-        vx5Functions.getResourcesPath(resources, sizeof resources);
-    resources[sizeof resources - 1] = '\0';
-    char path[PATH_MAX];
+    char resources[hostPathSize];
+    char path[hostPathSize];
     // A path that does not fit could name another file once cut: it is refused.
-    if (std::strlen(resources) + 1 >= sizeof resources ||
+    if (!getHostPath(vx5Functions.getResourcesPath, resources) ||
         std::snprintf(path, sizeof path, "%splugins/lua_plugin/%s", resources, name) >= int(sizeof path)) {
         printToTab("Error loading lua script: the path is too long");
         return;

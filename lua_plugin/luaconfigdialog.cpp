@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QSettings>
 
-#include <climits>
 #include <cstdio>
 
 namespace {
@@ -17,15 +16,11 @@ namespace {
 const QString configFile = QStringLiteral("luaconfig.ini");
 const QString modulesGroup = QStringLiteral("Modules");
 
-using PathGetter = void (*)(char*, std::size_t);
-
-QString hostPath(PathGetter getter)
+// The host's path, or "" when it does not fit (a cut path would name another folder).
+QString hostPath(HostPathGetter getter)
 {
-    char path[PATH_MAX] = "";
-    if (getter)
-        getter(path, sizeof path);
-    path[sizeof path - 1] = '\0';
-    return QString::fromLocal8Bit(path);
+    char path[hostPathSize];
+    return getHostPath(getter, path) ? QString::fromLocal8Bit(path) : QString();
 }
 
 QString configFilePath()

@@ -20,8 +20,7 @@ VX5Functions vx5Functions;
 
 namespace {
 
-// Room for any path the system can open; a path that does not fit is refused, never cut.
-constexpr std::size_t pluginPathSize = PATH_MAX;
+static_assert(hostPathSize == PATH_MAX, "a host path buffer holds any path");
 constexpr char luaPathFormat[] = "%slua_plugin/?.lua";
 constexpr char eventsScript[] = "lua_plugin/vx5events.lua";
 
@@ -201,6 +200,15 @@ void l_error(char* buffer, const char* format, ...)
     }
 }
 
+bool getHostPath(HostPathGetter getter, char (&buffer)[hostPathSize])
+{
+    buffer[0] = '\0';
+    if (getter)
+        getter(buffer, sizeof buffer);
+    buffer[sizeof buffer - 1] = '\0';
+    return std::strlen(buffer) + 1 < sizeof buffer;
+}
+
 void reportWrongResultType(char* errorBuffer)
 {
     l_error(errorBuffer, "Error running Lua function: Wrong result type\n");
@@ -256,17 +264,12 @@ int initLua()
     if (L)
         closeLua();
 
-    char path[pluginPathSize] = "";
-    if (vx5Functions.getPluginPath)
-        vx5Functions.getPluginPath(path, sizeof path);
-    path[sizeof path - 1] = '\0';
-
-    char luaPath[sizeof luaPathFormat + pluginPathSize];
-    char scriptPath[pluginPathSize];
-    const std::size_t length = std::strlen(path);
-    // A path that fills the buffer may have been cut by the host, and a cut path can name
-    // another existing file: refuse rather than run whatever that is.
-    if (length + 1 >= sizeof path ||
+    char path[hostPathSize];
+    char luaPath[sizeof luaPathFormat + hostPathSize];
+    char scriptPath[hostPathSize];
+    // A path that does not fit is refused rather than cut: a cut path can name another
+    // existing file, which would then run as the events script.
+    if (!getHostPath(vx5Functions.getPluginPath, path) ||
         std::snprintf(scriptPath, sizeof scriptPath, "%s%s", path, eventsScript) >= int(sizeof scriptPath)) {
         std::printf("Plugin path too long: not loading the Lua scripts\n");
         return 1;

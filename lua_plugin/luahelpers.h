@@ -22,6 +22,13 @@ extern lua_State* L;         // null before init, after shutdown, or when creati
 extern char* pluginID;       // heap copy of the host's identifier, null until registered
 extern VX5Functions vx5Functions;
 
+// Room for any path the system can open.
+constexpr std::size_t hostPathSize = 4096;
+using HostPathGetter = void (*)(char* buffer, std::size_t bufferSize);
+// Asks the host for a path (a missing entry gives ""). False when the path fills the
+// buffer: the host may have cut it, and a cut path can name another file.
+bool getHostPath(HostPathGetter getter, char (&buffer)[hostPathSize]);
+
 int initLua();
 void closeLua();
 int loadLuaScript(const char* path);

@@ -310,12 +310,10 @@ void MainWindowTest::changelog()
     const QByteArray text = "Voxmere 3.1\n<b>not bold</b>: clearer voices\n";
     QByteArray ini = "[update]\nstreams=3\n";
     QVERIFY(writeFile(QDir(scene->installDir()).filePath("update.ini"), ini)); // no alpha: the mirrors count
-    QByteArray mirrors = "[mirrors]\nsize=" + QByteArray::number(answers.size()) + "\n";
-    QByteArray groups;
+    MirrorList mirrors;
     for (int i = 0; i < answers.size(); ++i) {
-        const QByteArray name = "c" + QByteArray::number(i);
-        mirrors += QByteArray::number(i + 1) + "\\mirror=" + name + "\n";
-        groups += "[" + name + "]\nurl=" + server->baseUrl().toUtf8() + "/" + name + "/\n";
+        const QString name = "c" + QString::number(i);
+        mirrors.append({name, server->baseUrl() + "/" + name + "/"}); // a base URL ending in "/"
         const QString path = "/" + name + "/101/changelog_client.txt";
         const QString answer = answers.at(i);
         server->setFile(path, answer == "moved" ? "The document has moved <a href=x>here</a>" : text);
@@ -324,7 +322,7 @@ void MainWindowTest::changelog()
         else if (answer != "good" && answer != "moved")
             server->setRule(path, {MirrorServer::Behaviour::Status, answer.toInt(), 0, 0});
     }
-    QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"), mirrors + groups));
+    QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"), mirrorsIni(mirrors)));
     config->clientVersion = 101;
     auto window = makeWindow();
     window->show();

@@ -19,9 +19,11 @@ const QString clientType = QStringLiteral("client_linux_amd64");
 // No UDP service answers here; the automatic form needs none.
 const QByteArray noUpdateServer = "127.0.0.1:9:9";
 
-QByteArray program()
+// The updater program, read once.
+const QByteArray& program()
 {
-    return readAll(VX5_UPDATER);
+    static const QByteArray bytes = readAll(VX5_UPDATER);
+    return bytes;
 }
 
 } // namespace
@@ -45,7 +47,6 @@ private:
     // The next start removes the updater's own set-aside copies.
     void nextStart();
     void writeMirrors(const QStringList& names);
-    TreeSnapshot expected(const ClientTree& tree) const;
 
     std::unique_ptr<UpdateScene> scene;
     std::unique_ptr<MirrorServer> server;
@@ -93,18 +94,10 @@ void ReliabilityTest::nextStart()
 
 void ReliabilityTest::writeMirrors(const QStringList& names)
 {
-    QByteArray ini = "[mirrors]\nsize=" + QByteArray::number(names.size()) + "\n";
-    QByteArray groups;
-    for (int n = 0; n < names.size(); ++n) {
-        ini += QByteArray::number(n + 1) + "\\mirror=" + names.at(n).toUtf8() + "\n";
-        groups += "[" + names.at(n).toUtf8() + "]\nurl=" + server->baseUrl().toUtf8() + "/" + names.at(n).toUtf8() + "\n";
-    }
-    QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"), ini + groups));
-}
-
-TreeSnapshot ReliabilityTest::expected(const ClientTree& tree) const
-{
-    return UpdateScene::expected(tree);
+    MirrorList mirrors;
+    for (const QString& name : names)
+        mirrors.append({name, server->baseUrl() + "/" + name});
+    QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"), mirrorsIni(mirrors)));
 }
 
 // Each row: the misbehaving mirrors, and whether a good one is among them.
@@ -166,7 +159,7 @@ void ReliabilityTest::faultyMirrors()
     nextStart();
     TreeSnapshot installed = scene->installed();
     installed.remove("client-started");
-    QCOMPARE(differences(installed, expected(newer)), QString());
+    QCOMPARE(differences(installed, UpdateScene::expected(newer)), QString());
     QVERIFY(QDir(scene->tempDir()).isEmpty());
 }
 
@@ -193,7 +186,7 @@ void ReliabilityTest::updateVerifyMatrix()
     nextStart();
     TreeSnapshot result = scene->installed();
     result.remove("client-started");
-    QCOMPARE(differences(result, expected(clientRelease(program(), 4))), QString());
+    QCOMPARE(differences(result, UpdateScene::expected(clientRelease(program(), 4))), QString());
 }
 
 QTEST_GUILESS_MAIN(ReliabilityTest)

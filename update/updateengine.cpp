@@ -74,7 +74,8 @@ bool UpdateEngine::initialize()
         } else {
             emit message(QStringLiteral("Cleanup previous session (v. %1, %2) files...")
                              .arg(QString::number(recordedVersion), directory));
-            removeSessionDirectory(directory);
+            emit message(removeSessionDirectory(directory) ? QStringLiteral("Ok")
+                                                           : QStringLiteral("Failed to remove directory"));
             directory.clear();
             UpdateIniData::cleanup();
         }
@@ -83,8 +84,12 @@ bool UpdateEngine::initialize()
         return false;
     UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType);
 
-    // A session after a reset starts with a registry of its own.
-    delete mirrors;
+    // A session after a reset starts with a registry of its own. The old one goes with the
+    // old task tree, which is deleted later too and may still hold it until then.
+    if (mirrors) {
+        mirrors->setParent(nullptr);
+        mirrors->deleteLater();
+    }
     mirrors = new Mirrors(this);
     mirrors->seedRandom(quint32(QDateTime::currentSecsSinceEpoch()));
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
@@ -112,14 +117,10 @@ QString UpdateEngine::recordedSessionDirectory(int* version)
     return QString();
 }
 
-void UpdateEngine::removeSessionDirectory(const QString& dir)
+bool UpdateEngine::removeSessionDirectory(const QString& dir)
 {
     cleanupDirectory(dir);
-    QDir parent = QFileInfo(dir).dir();
-    if (parent.rmdir(QFileInfo(dir).fileName()))
-        emit message(QStringLiteral("Ok"));
-    else
-        emit message(QStringLiteral("Failed to remove directory"));
+    return QFileInfo(dir).dir().rmdir(QFileInfo(dir).fileName());
 }
 
 bool UpdateEngine::startUpdate()
@@ -201,10 +202,8 @@ void UpdateEngine::cleanup()
     emit message(QStringLiteral("Remove temporary files..."));
     QString directory;
     if (UpdateIniData::get(nullptr, nullptr, &directory)) {
-        if (UpdateIniData::sessionDirectoryProblem(directory).isEmpty()) {
-            cleanupDirectory(directory);
-            QFileInfo(directory).dir().rmdir(QFileInfo(directory).fileName());
-        }
+        if (UpdateIniData::sessionDirectoryProblem(directory).isEmpty())
+            removeSessionDirectory(directory); // what is left stays
         UpdateIniData::cleanup();
     }
     emit message(QStringLiteral("Temporary files removed."));

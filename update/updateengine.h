@@ -73,7 +73,8 @@ private:
     // The recorded session's directory if it may be resumed or removed; otherwise the
     // record is dropped (saying why) and the result is empty.
     QString recordedSessionDirectory(int* version);
-    void removeSessionDirectory(const QString& dir);
+    // Empties the session's directory and removes it; false when it could not go.
+    bool removeSessionDirectory(const QString& dir);
     void dropMainTask();
     void dropBannerDownload();
 

@@ -156,7 +156,7 @@ bool UpdateScene::install(const ClientTree& tree, const QString& mirrorUrl)
 {
     const ClientTree settings{
         {"update.ini", "[update]\nstreams=3\n"},
-        {"mirrors.ini", "[mirrors]\nsize=1\n1\\mirror=m1\n[m1]\nurl=" + mirrorUrl.toUtf8() + "\n"}};
+        {"mirrors.ini", mirrorsIni({{"m1", mirrorUrl}})}};
     return writeTree(installDir(), tree, true) && writeTree(installDir(), settings, false);
 }
 
@@ -194,6 +194,18 @@ TreeSnapshot UpdateScene::installed() const
     for (const QString& name : settingsFiles)
         files.remove(name);
     return files;
+}
+
+QByteArray mirrorsIni(const MirrorList& mirrors)
+{
+    QByteArray list = "[mirrors]\nsize=" + QByteArray::number(mirrors.size()) + "\n";
+    QByteArray groups;
+    for (int n = 0; n < mirrors.size(); ++n) {
+        const QByteArray name = mirrors.at(n).first.toUtf8();
+        list += QByteArray::number(n + 1) + "\\mirror=" + name + "\n";
+        groups += "[" + name + "]\nurl=" + mirrors.at(n).second.toUtf8() + "\n";
+    }
+    return list + groups;
 }
 
 TreeSnapshot snapshot(const QString& dir)

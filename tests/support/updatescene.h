@@ -67,6 +67,10 @@ private:
     QStringList publishedTrees;
 };
 
+// A mirrors.ini naming each mirror (its group) with its base URL, in order.
+using MirrorList = QList<QPair<QString, QString>>;
+QByteArray mirrorsIni(const MirrorList& mirrors);
+
 TreeSnapshot snapshot(const QString& dir);
 // What differs between two snapshots, by path (empty when they are equal).
 QString differences(const TreeSnapshot& actual, const TreeSnapshot& expected);

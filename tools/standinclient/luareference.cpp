@@ -10,19 +10,16 @@ using namespace vx5api;
 
 namespace {
 
-const char* letterType(char letter)
+// The language server's type of a value Lua receives.
+QString letterType(char letter)
 {
     switch (letter) {
-    case 'u':
-        return "integer";
-    case 'a':
-        return "integer";
-    case 'i':
-        return "integer";
+    case 's':
+        return QStringLiteral("string?");
     case 'd':
-        return "number";
+        return QStringLiteral("number");
     default:
-        return "string";
+        return QStringLiteral("integer");
     }
 }
 
@@ -419,10 +416,7 @@ QString luaDefinitions()
         const QStringList parameters = names(handler.parameters);
         out << QStringLiteral("---") + QString::fromLatin1(handler.summary);
         for (int n = 0; n < parameters.size(); ++n) {
-            const char letter = handler.format[n];
-            out << QStringLiteral("---@param %1 %2").arg(parameters.at(n),
-                                                          letter == 's' ? QStringLiteral("string?")
-                                                                        : QLatin1String(letterType(letter)));
+            out << QStringLiteral("---@param %1 %2").arg(parameters.at(n), letterType(handler.format[n]));
         }
         if (std::strchr(handler.format, '>'))
             out << QStringLiteral("---@return integer handled 1 when the script handled it");

@@ -9,7 +9,6 @@
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QScrollBar>
@@ -117,7 +116,7 @@ void MainWindow::onAutoStartUpdate()
 void MainWindow::onAppendText(const QString& text)
 {
     // Without a screen the log is the only account of what happened.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    if (UserPrompt::headless()) {
         std::printf("update: %s\n", qPrintable(text));
         std::fflush(stdout);
     }

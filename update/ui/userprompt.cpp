@@ -5,19 +5,14 @@
 
 #include <cstdio>
 
-namespace {
-
-// Without a screen (the offscreen platform) nobody could answer a box: the updater says
-// on standard error what it would have shown, and goes on.
-bool headless()
+bool UserPrompt::headless()
 {
     return QGuiApplication::platformName() == QLatin1String("offscreen");
 }
 
-} // namespace
-
 void UserPrompt::showError(QWidget* parent, const QString& title, const QString& text)
 {
+    // Nobody could answer a box: say on standard error what it would have shown, and go on.
     if (headless()) {
         std::fprintf(stderr, "update: %s: %s\n", qPrintable(title), qPrintable(text));
         std::fflush(stderr);

@@ -16,4 +16,7 @@ public:
     virtual void showError(QWidget* parent, const QString& title, const QString& text);
     // A question with Yes and No (the text is the updater's own, rich text); true for Yes.
     virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+
+    // True on the offscreen platform, where no one sees a window.
+    static bool headless();
 };
