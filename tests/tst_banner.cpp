@@ -8,6 +8,7 @@
 #include "updateengine.h"
 
 #include <QDesktopServices>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +40,8 @@ private slots:
     void bannerImage();
     void newsLinks_data();
     void newsLinks();
+    void newsLoadNothing_data();
+    void newsLoadNothing();
 };
 
 void BannerTest::cleanup()
@@ -185,6 +188,29 @@ void BannerTest::newsLinks()
     for (const char* scheme : {"http", "https", "file", "smb"})
         QDesktopServices::unsetUrlHandler(scheme);
     QCOMPARE(recorder.opened, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+}
+
+// Each row: how the news name a local image. Loaded, it would make the line 300 pixels high.
+void BannerTest::newsLoadNothing_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::newRow("a path") << "%1";
+    QTest::newRow("a file: URL") << "file://%1";
+    QTest::newRow("a style sheet's background") << "x\" style=\"background-image:url(%1)";
+}
+
+void BannerTest::newsLoadNothing()
+{
+    QFETCH(QString, source);
+    QTemporaryDir dir;
+    QImage image(300, 300, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QVERIFY(image.save(dir.filePath("big.png")));
+
+    NewsBanner banner;
+    banner.resize(400, 16);
+    banner.setNews(QStringLiteral("<img src=\"%1\">news").arg(source.arg(dir.filePath("big.png"))));
+    QVERIFY2(banner.height() < 100, qPrintable(QString::number(banner.height())));
 }
 
 QTEST_MAIN(BannerTest)

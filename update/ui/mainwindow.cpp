@@ -204,7 +204,8 @@ void MainWindow::onBannerFound(const QByteArray& bannerImage, const QString& cli
     if (!pixmap.loadFromData(bannerImage))
         return;
     const QUrl url(clickUrl);
-    ui->banner->setToolTip(tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()));
+    ui->banner->setToolTip(
+        tr("Click to open \"%1://%2\"").arg(url.scheme().toHtmlEscaped(), url.host().toHtmlEscaped()));
     ui->banner->setUrl(clickUrl);
     ui->banner->setPixmap(pixmap.scaled(bannerWidth, bannerHeight));
 }

@@ -4,6 +4,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QDesktopServices>
+#include <QImage>
 #include <QMouseEvent>
 #include <QtMath>
 #include <QPainter>
@@ -16,6 +17,26 @@ namespace {
 
 constexpr int emptyHeight = 16;
 
+// The news come from the update server or the command line: their markup is shown, but
+// nothing they name is ever loaded (an image of "/dev/zero" would be read without end).
+// An image gets a blank pixel: without an image from here, the document's image handler
+// would read the named file itself.
+class InertTextDocument : public QTextDocument
+{
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int type, const QUrl&) override
+    {
+        if (type != ImageResource)
+            return QVariant();
+        QImage blank(1, 1, QImage::Format_ARGB32);
+        blank.fill(Qt::transparent);
+        return blank;
+    }
+};
+
 void openWebLink(const QString& link)
 {
     const QUrl url(link);
@@ -25,7 +46,7 @@ void openWebLink(const QString& link)
 
 } // namespace
 
-NewsBanner::NewsBanner(QWidget* parent) : QWidget(parent), document(new QTextDocument(this))
+NewsBanner::NewsBanner(QWidget* parent) : QWidget(parent), document(new InertTextDocument(this))
 {
     setObjectName(QStringLiteral("NewsBanner"));
     setFixedHeight(emptyHeight);

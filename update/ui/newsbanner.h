@@ -9,7 +9,7 @@ class QTextDocument;
 // One line of HTML news scrolling from right to left, 0.5 pixel every 10 ms, with a blank
 // pause of 3 seconds between passes. A click on a link opens it; a click elsewhere opens
 // the news's own address, given as an HTML comment "<!--URL=address-->". Only web links
-// (http, https) are opened.
+// (http, https) are opened. The news never load a resource (images, style sheets).
 class NewsBanner : public QWidget
 {
     Q_OBJECT
