@@ -129,6 +129,13 @@ void ConfigurationTest::commandLine_data()
                                           << "" << "" << 0 << "Invalid version nr (99999999999999)" << 0;
     QTest::newRow("version zero") << stable << QStringList{"--nouser", type, "0"} << false << type << 0 << "" << ""
                                   << 0 << "Invalid version nr (0)" << 0;
+    QTest::newRow("a type leading outside") << stable << QStringList{"--nouser", "../../x/settings", "200", "#", "n"}
+                                            << false << "" << 0 << "" << "" << 0
+                                            << "Invalid client type (../../x/settings)" << 0;
+    QTest::newRow("a hidden type") << stable << QStringList{".ini", "200"} << false << "" << 0 << "" << "" << 0
+                                   << "Invalid client type (.ini)" << 0;
+    QTest::newRow("an empty type") << stable << QStringList{"", "200"} << false << "" << 0 << "" << "" << 0
+                                   << "Invalid client type ()" << 0;
     QTest::newRow("server's version not a number")
         << alphaNoRevno << QStringList() << false << type << 0 << "" << "server news" << 0
         << "Update server returned invalid version nr (abc)" << 1;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -50,6 +51,14 @@ bool parseVersionNumber(const QString& text, int* version)
         return false;
     *version = value;
     return true;
+}
+
+// The client type names the product description, locally and on the mirrors: a plain
+// file name of letters, digits, "_", "-" and ".", not hidden, so it cannot lead outside.
+bool isPlainClientType(const QString& type)
+{
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9_.-]*$"));
+    return plainName.match(type).hasMatch();
 }
 
 } // namespace
@@ -113,6 +122,10 @@ bool Configuration::getClientTypeVersion(const QStringList& args, int index)
 {
     if (index < 0 || index >= args.size()) {
         emit fatalError(QStringLiteral("No client type specified"));
+        return false;
+    }
+    if (!isPlainClientType(args.at(index))) {
+        emit fatalError(tr("Invalid client type (%1)").arg(args.at(index)));
         return false;
     }
     clientType = args.at(index);

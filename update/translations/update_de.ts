@@ -33,6 +33,10 @@ vom Update-Server abgefragt werden.</translation>
         <translation>Ungültige Versionsnummer (%1)</translation>
     </message>
     <message>
+        <source>Invalid client type (%1)</source>
+        <translation>Ungültiger Client-Typ (%1)</translation>
+    </message>
+    <message>
         <source>Update server returned no version nr for the update channel</source>
         <translation>Der Update-Server hat für den Update-Kanal keine Versionsnummer geliefert</translation>
     </message>
