@@ -20,6 +20,7 @@ private slots:
     void emptyNewsIsASuccess();
     void silentOnSecondRequestFailsAfterTimeout();
     void retryStartsFromAnEmptyList();
+    void forgedReplyIsIgnored();
 };
 
 void UpdateCheckerTest::parseChannelList_data()
@@ -155,6 +156,24 @@ void UpdateCheckerTest::retryStartsFromAnEmptyList()
     QVERIFY(checker.checkUpdate());
     QVERIFY(checker.checkUpdate());
     QCOMPARE(checker.channelList.size(), 3);
+}
+
+// A reply from another port, arriving first, must not choose the version.
+void UpdateCheckerTest::forgedReplyIsIgnored()
+{
+    StandInUpdateReplies replies;
+    replies.channels = "200#2.0";
+    replies.forgedChannels = "100#1.0";
+    BackgroundUpdateServer background(replies);
+    UpdateChecker checker(loopback(background));
+    QVERIFY(checker.checkUpdate());
+    QCOMPARE(checker.channelList, Entries({{"200", "2.0"}}));
+
+    // Only the forger answers: the query times out.
+    replies.silentOnChannels = true;
+    BackgroundUpdateServer forgerOnly(replies);
+    UpdateChecker alone(loopback(forgerOnly));
+    QVERIFY(!alone.checkUpdate());
 }
 
 QTEST_GUILESS_MAIN(UpdateCheckerTest)

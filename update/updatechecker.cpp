@@ -1,10 +1,14 @@
 #include "updatechecker.h"
 
+#include <QDeadlineTimer>
+
 #include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -24,32 +28,42 @@ public:
 
     bool isValid() const { return fd >= 0; }
 
-    bool setReceiveTimeout(int seconds)
-    {
-        timeval timeout{};
-        timeout.tv_sec = seconds;
-        return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
-    }
-
-    bool sendRequest(char command, const sockaddr* to, socklen_t toLength)
+    bool sendRequest(char command, const sockaddr_in& to)
     {
         const char request[2] = {command, '\0'};
-        return ::sendto(fd, request, sizeof request, 0, to, toLength) > 0;
+        return ::sendto(fd, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0;
     }
 
-    // One datagram of at most maxBytes; its text ends at the first zero byte.
-    bool receiveText(int maxBytes, QString* text)
+    // The first datagram from the server within the time-out, at most maxBytes of it; its
+    // text ends at the first zero byte. Anyone may send to our port: datagrams from any
+    // other address or port are dropped, so a forged answer cannot choose the version.
+    bool receiveText(const sockaddr_in& server, int timeoutSeconds, int maxBytes, QString* text)
     {
+        const QDeadlineTimer deadline(qint64(timeoutSeconds) * 1000);
         QByteArray buffer(maxBytes, '\0');
-        const ssize_t received = ::recv(fd, buffer.data(), size_t(maxBytes), 0);
-        if (received < 0)
-            return false;
-        buffer.truncate(int(received));
-        const int zero = buffer.indexOf('\0');
-        if (zero >= 0)
-            buffer.truncate(zero);
-        *text = QString::fromUtf8(buffer);
-        return true;
+        for (;;) {
+            pollfd wait{fd, POLLIN, 0};
+            const int ready = ::poll(&wait, 1, int(deadline.remainingTime()));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return false;
+            sockaddr_in sender{};
+            socklen_t senderLength = sizeof sender;
+            const ssize_t received = ::recvfrom(fd, buffer.data(), size_t(maxBytes), 0,
+                                                reinterpret_cast<sockaddr*>(&sender), &senderLength);
+            if (received < 0)
+                return false;
+            if (sender.sin_family != AF_INET || sender.sin_port != server.sin_port ||
+                sender.sin_addr.s_addr != server.sin_addr.s_addr)
+                continue;
+            buffer.truncate(int(received));
+            const int zero = buffer.indexOf('\0');
+            if (zero >= 0)
+                buffer.truncate(zero);
+            *text = QString::fromUtf8(buffer);
+            return true;
+        }
     }
 
 private:
@@ -57,7 +71,7 @@ private:
 };
 
 // The first IPv4 address of the host, with the port filled in.
-bool resolve(const UpdateServer& server, sockaddr_storage* address, socklen_t* length)
+bool resolve(const UpdateServer& server, sockaddr_in* address)
 {
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -67,10 +81,11 @@ bool resolve(const UpdateServer& server, sockaddr_storage* address, socklen_t* l
     const QByteArray port = QByteArray::number(server.versionPort);
     if (::getaddrinfo(server.host.constData(), port.constData(), &hints, &results) != 0 || !results)
         return false;
-    std::memcpy(address, results->ai_addr, results->ai_addrlen);
-    *length = results->ai_addrlen;
+    const bool found = results->ai_addrlen == sizeof *address;
+    if (found)
+        std::memcpy(address, results->ai_addr, sizeof *address);
     ::freeaddrinfo(results);
-    return true;
+    return found;
 }
 
 } // namespace
@@ -85,22 +100,20 @@ bool UpdateChecker::checkUpdate()
     if (!socket.isValid())
         return false;
 
-    sockaddr_storage address{};
-    socklen_t addressLength = 0;
-    if (!resolve(server, &address, &addressLength))
+    sockaddr_in address{};
+    if (!resolve(server, &address))
         return false;
-    const auto* to = reinterpret_cast<const sockaddr*>(&address);
 
-    if (!socket.sendRequest('3', to, addressLength))
+    if (!socket.sendRequest('3', address))
         return false;
     QString channels;
-    if (!socket.setReceiveTimeout(receiveTimeoutSeconds) || !socket.receiveText(channelListMaxBytes, &channels))
+    if (!socket.receiveText(address, receiveTimeoutSeconds, channelListMaxBytes, &channels))
         return false;
     channelList = parseChannelList(channels);
 
-    if (!socket.sendRequest('*', to, addressLength))
+    if (!socket.sendRequest('*', address))
         return false;
-    return socket.receiveText(newsMaxBytes, &newsText);
+    return socket.receiveText(address, receiveTimeoutSeconds, newsMaxBytes, &newsText);
 }
 
 QPair<QString, QString> UpdateChecker::getClientVersionByChannel(UpdateChannel channel) const

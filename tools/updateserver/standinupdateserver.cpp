@@ -7,7 +7,7 @@
 StandInUpdateServer::StandInUpdateServer(const StandInUpdateReplies& replies, StandInUpdateCounters* counters,
                                          QObject* parent)
     : QObject(parent), replies(replies), counters(counters), versionSocket(new QUdpSocket(this)),
-      bannerSocket(new QUdpSocket(this))
+      bannerSocket(new QUdpSocket(this)), forgerSocket(new QUdpSocket(this))
 {
     connect(versionSocket, &QUdpSocket::readyRead, this, &StandInUpdateServer::onVersionDatagrams);
     connect(bannerSocket, &QUdpSocket::readyRead, this, &StandInUpdateServer::onBannerDatagrams);
@@ -15,7 +15,8 @@ StandInUpdateServer::StandInUpdateServer(const StandInUpdateReplies& replies, St
 
 bool StandInUpdateServer::listen(const QHostAddress& address, quint16 versionPort, quint16 bannerPort)
 {
-    return versionSocket->bind(address, versionPort) && bannerSocket->bind(address, bannerPort);
+    return versionSocket->bind(address, versionPort) && bannerSocket->bind(address, bannerPort) &&
+           forgerSocket->bind(address, 0);
 }
 
 quint16 StandInUpdateServer::bannerPort() const
@@ -50,6 +51,8 @@ void StandInUpdateServer::onVersionDatagrams()
         const char command = data.isEmpty() ? '\0' : data.at(0);
         if (command == '3') {
             ++counters->channelRequests;
+            if (!replies.forgedChannels.isEmpty())
+                forgerSocket->writeDatagram(replies.forgedChannels, request.senderAddress(), request.senderPort());
             if (!replies.silentOnChannels)
                 versionSocket->writeDatagram(request.makeReply(replies.channels));
         } else if (command == '*') {

@@ -17,6 +17,7 @@ struct StandInUpdateReplies
     bool silentOnChannels = false; // never answer the channel list request
     bool silentOnNews = false;     // never answer the news request
     QByteArray banner;             // banner service reply "bannerUrl,clickUrl"; empty: never answer
+    QByteArray forgedChannels;     // non-empty: sent first, from another port, as a channel list
 };
 
 // Requests seen, readable from any thread.
@@ -52,6 +53,7 @@ private:
     StandInUpdateCounters* counters; // not owned
     QUdpSocket* versionSocket;       // owned (child)
     QUdpSocket* bannerSocket;        // owned (child)
+    QUdpSocket* forgerSocket;        // owned (child)
 };
 
 // Runs a StandInUpdateServer on 127.0.0.1 in a thread of its own, so that a caller
