@@ -293,6 +293,14 @@ void CryptoTest::checkTask_data()
                                            << QStringList{"Could not open file %1.sig for reading",
                                                           "Signature check failed for %1"}
                                            << int(ErrorCanceled);
+    QTest::newRow("rsa signature of a megabyte") << "content" << "megabyte" << "" << false << false
+                                               << QStringList{"Signature file %1.sig is not a signature",
+                                                              "Signature check failed for %1"}
+                                               << int(Finished);
+    QTest::newRow("a file without end") << "endless" << "" << "right" << false << false
+                                        << QStringList{"Could not open file %1 for reading",
+                                                       "Signature check failed for %1"}
+                                        << int(Finished);
 }
 
 void CryptoTest::checkTask()
@@ -309,6 +317,8 @@ void CryptoTest::checkTask()
     const QByteArray content = file == QLatin1String("empty") ? QByteArray() : sampleContent(500);
     if (file == QLatin1String("proc"))
         path = QStringLiteral("/proc/self/status"); // reports size 0, then has content
+    else if (file == QLatin1String("endless"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
     else if (file != QLatin1String("missing"))
         QVERIFY(writeFile(path, content));
 
@@ -329,6 +339,8 @@ void CryptoTest::checkTask()
         sign_msg(&key, reinterpret_cast<const unsigned char*>(content.constData()), content.size(), bytes, &length);
         rsa_free(&key);
         QVERIFY(writeFile(path + ".sig", bytesOf(bytes, signature == QLatin1String("short") ? length - 1 : length)));
+    } else if (signature == QLatin1String("megabyte")) {
+        QVERIFY(writeFile(path + ".sig", QByteArray(1 << 20, 's')));
     } else if (signature == QLatin1String("other key")) {
         QVERIFY(writeFile(path + ".sig", sign(content)));
     }

@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 
 CheckSigFunc::CheckSigFunc(const QString& filePath, const QString& md5) : filePath(filePath), md5(md5) {}
 
@@ -14,55 +15,64 @@ bool CheckSigFunc::run()
 
 bool CheckSigFunc::openForReading(QFile& file)
 {
-    if (file.open(QIODevice::ReadOnly))
+    // Only regular files: a device never ends, and a pipe may never open.
+    if (QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly))
         return true;
     emit message(QStringLiteral("Could not open file %1 for reading").arg(file.fileName()));
     return false;
 }
 
-bool CheckSigFunc::readFile(const QString& path, QByteArray& bytes)
+bool CheckSigFunc::hashFile(QCryptographicHash::Algorithm algorithm, QByteArray* digest)
 {
-    QFile file(path);
-    if (!openForReading(file))
-        return false;
-    const qint64 size = file.size();
-    bytes.resize(size);
-    if (file.read(bytes.data(), size) == size)
-        return true;
-    emit message(QStringLiteral("could not read file %1 correctly").arg(path));
-    return false;
-}
-
-bool CheckSigFunc::checkMD5()
-{
-    // Hashed piece by piece, so a package file larger than the memory at hand checks too.
+    // Hashed piece by piece, so a file larger than the memory at hand checks too.
     QFile file(filePath);
     if (!openForReading(file))
         return false;
     const qint64 size = file.size();
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray chunk(md5ChunkSize, Qt::Uninitialized);
+    QCryptographicHash hash(algorithm);
+    QByteArray chunk(chunkSize, Qt::Uninitialized);
     qint64 total = 0;
     for (;;) {
         const qint64 count = file.read(chunk.data(), chunk.size());
-        if (count <= 0) {
-            if (count < 0 || total != size) {
-                emit message(QStringLiteral("could not read file %1 correctly").arg(filePath));
-                return false;
-            }
-            break;
+        total += qMax<qint64>(count, 0);
+        // A file that grows while it is read is not the file that was measured.
+        if (count < 0 || total > size || (count == 0 && total != size)) {
+            emit message(QStringLiteral("could not read file %1 correctly").arg(filePath));
+            return false;
         }
+        if (count == 0)
+            break;
         hash.addData(QByteArrayView(chunk.constData(), count));
-        total += count;
     }
-    return QString::fromLatin1(hash.result().toHex()).compare(md5, Qt::CaseInsensitive) == 0;
+    *digest = hash.result();
+    return true;
+}
+
+bool CheckSigFunc::checkMD5()
+{
+    QByteArray digest;
+    return hashFile(QCryptographicHash::Md5, &digest) &&
+           QString::fromLatin1(digest.toHex()).compare(md5, Qt::CaseInsensitive) == 0;
+}
+
+bool CheckSigFunc::readSignature(QByteArray* signature)
+{
+    QFile file(filePath + QLatin1String(".sig"));
+    if (!openForReading(file))
+        return false;
+    // A signature is as long as the key's modulus; anything much larger is not one.
+    *signature = file.read(maxSignatureBytes + 1);
+    if (signature->size() <= maxSignatureBytes && !file.error())
+        return true;
+    emit message(QStringLiteral("Signature file %1 is not a signature").arg(file.fileName()));
+    return false;
 }
 
 bool CheckSigFunc::checkRSA()
 {
-    QByteArray content;
     QByteArray signature;
-    if (!readFile(filePath, content) || !readFile(filePath + QLatin1String(".sig"), signature))
+    QByteArray digest;
+    if (!readSignature(&signature) || !hashFile(QCryptographicHash::Sha1, &digest))
         return false;
 
     Rsa_key key;
@@ -73,10 +83,9 @@ bool CheckSigFunc::checkRSA()
     }
     bool valid = false;
     try {
-        valid = verify_msg(&key, reinterpret_cast<const unsigned char*>(content.constData()),
-                           static_cast<unsigned long>(content.size()),
-                           reinterpret_cast<unsigned char*>(signature.data()),
-                           static_cast<unsigned long>(signature.size()));
+        valid = verify_hash(&key, reinterpret_cast<const unsigned char*>(digest.constData()),
+                            reinterpret_cast<unsigned char*>(signature.data()),
+                            static_cast<unsigned long>(signature.size()));
     } catch (const crypt_exception&) {
         // A malformed signature counts as a failed check; its text is not shown.
         valid = false;

@@ -2,6 +2,7 @@
 
 #include "asynctaskspecification.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 class CheckSignatureTaskSpecification;
@@ -14,8 +15,10 @@ class CheckSigFunc : public ASyncFunc
     Q_OBJECT
 
 public:
-    // The MD5 check reads the file in pieces of this size, whatever the file's size.
-    static constexpr qint64 md5ChunkSize = 1 << 20;
+    // Both checks read the file in pieces of this size, whatever the file's size.
+    static constexpr qint64 chunkSize = 1 << 20;
+    // A signature file larger than this is refused unread.
+    static constexpr qint64 maxSignatureBytes = 4096;
 
     CheckSigFunc(const QString& filePath, const QString& md5);
     bool run() override;
@@ -23,7 +26,8 @@ public:
 private:
     bool checkMD5();
     bool checkRSA();
-    bool readFile(const QString& path, QByteArray& bytes);
+    bool hashFile(QCryptographicHash::Algorithm algorithm, QByteArray* digest);
+    bool readSignature(QByteArray* signature);
     // Opens the file, or says why it cannot.
     bool openForReading(QFile& file);
 

@@ -67,8 +67,13 @@ bool verify_msg(Rsa_key* key, const unsigned char* msg, unsigned long msgLen, un
 {
     unsigned char digest[sha1Size];
     hash_msg(msg, msgLen, digest);
+    return verify_hash(key, digest, sig, sigLen);
+}
+
+bool verify_hash(Rsa_key* key, const unsigned char* digest, unsigned char* sig, unsigned long sigLen)
+{
     int valid = 0;
-    const int code = rsa_verify_hash_ex(sig, sigLen, digest, sizeof digest, LTC_PKCS_1_PSS, hash_idx, pssSaltLength,
+    const int code = rsa_verify_hash_ex(sig, sigLen, digest, sha1Size, LTC_PKCS_1_PSS, hash_idx, pssSaltLength,
                                         &valid, key);
     // LibTomCrypt 1.18 reports a signature of the right length that does not decode to a
     // valid PSS encoding as an invalid packet: for us that is a signature that does not

@@ -45,6 +45,8 @@ void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out);
 // True when the signature is valid; a malformed signature (wrong length) throws.
 bool verify_msg(Rsa_key* key, const unsigned char* msg, unsigned long msgLen, unsigned char* sig,
                 unsigned long sigLen);
+// The same on the message's SHA-1 digest (20 bytes), for messages hashed piece by piece.
+bool verify_hash(Rsa_key* key, const unsigned char* digest, unsigned char* sig, unsigned long sigLen);
 // outLen: the size of out on entry, the signature's length on return.
 void sign_msg(Rsa_key* key, const unsigned char* msg, unsigned long len, unsigned char* out, unsigned long* outLen);
 int create_key(Rsa_key* key);
