@@ -43,7 +43,11 @@ private slots:
     void sixteenthIdleTickRetries();
     void cancelDeletesPartialFile();
     void siblingCancellationAborts();
+    void oversizedDownloadIsAbandoned_data();
     void oversizedDownloadIsAbandoned();
+    void tricklingMirrorIsAbandoned();
+    void namesGoEncoded_data();
+    void namesGoEncoded();
     void waitingTaskStartsWhenAnotherEnds();
     void cancelledWaitingTaskNeverStarts();
 
@@ -238,7 +242,8 @@ void DownloadsTest::badStatusRemovesMirror()
     QCOMPARE(mirrors->getMirrorIndex("m1"), -1);
     QCOMPARE(server->requestCount(served("m1", remotePath)), 1);
     QCOMPARE(server->requestCount(QStringLiteral("/elsewhere") + served("m1", remotePath)), 0);
-    const QString expected = server->baseUrl() + served("m1", remotePath) + " returned " + QString::number(status);
+    const QString expected = server->baseUrl() + QUrl::toPercentEncoding(served("m1", remotePath), "/") + " returned " +
+                             QString::number(status);
     QVERIFY2(log.contains(expected), qPrintable(expected + " not in:\n" + log.join('\n')));
     QCOMPARE(log.last(), QStringLiteral("Downloading %1 finished").arg(remotePath));
 }
@@ -345,26 +350,97 @@ void DownloadsTest::siblingCancellationAborts()
     QCOMPARE(mirrors->list().at(0).errorCount, 0);
 }
 
+// Each row: the size the task expects (-1: unknown), its limit, what the bad mirror does,
+// and the log line about it.
+void DownloadsTest::oversizedDownloadIsAbandoned_data()
+{
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QString>("line");
+    const qint64 size = sampleContent(500).size();
+    const QString expected = "%1 sent more than the expected " + QString::number(size) + " bytes";
+    const QString limited = "%1 sent more than the limit of " + QString::number(size + 100) + " bytes";
+    QTest::newRow("more than the known size") << size << qint64(0) << int(Behaviour::Oversize) << expected;
+    QTest::newRow("unknown size, endless reply") << qint64(-1) << size + 100 << int(Behaviour::Oversize) << limited;
+    QTest::newRow("unknown size, announced above the limit")
+        << qint64(-1) << size + 100 << int(Behaviour::StallAfter) << limited;
+}
+
 void DownloadsTest::oversizedDownloadIsAbandoned()
 {
+    QFETCH(qint64, expectedSize);
+    QFETCH(qint64, limit);
+    QFETCH(int, behaviour);
+    QFETCH(QString, line);
     useMirrors({"m1", "m2"});
     const QByteArray content = sampleContent(500);
-    server->setFile(served("m1", "i.bin"), content);
-    server->setRule(served("m1", "i.bin"), Rule{Behaviour::Oversize, 200, 1 << 20, 0});
+    server->setFile(served("m1", "i.bin"), behaviour == int(Behaviour::Oversize) ? content : content + content);
+    server->setRule(served("m1", "i.bin"), Rule{Behaviour(behaviour), 200, 1 << 20, 0});
     server->setFile(served("m2", "i.bin"), content);
     drawRandom({0, 3});
-    DownloadTaskSpecification* task = download("i.bin", content.size());
+    DownloadTaskSpecification* task = download("i.bin", expectedSize);
+    task->setSizeLimit(limit);
     task->execute();
     QVERIFY(waitForEnd(*task));
 
-    QCOMPARE(task->getState(), Finished);
-    QVERIFY2(log.contains(QStringLiteral("%1/m1/%2/i.bin sent more than the expected %3 bytes")
-                              .arg(server->baseUrl())
-                              .arg(version)
-                              .arg(content.size())),
-             qPrintable(log.join('\n')));
+    QVERIFY2(task->getState() == Finished, qPrintable(log.join('\n')));
+    const QString url = server->baseUrl() + served("m1", "i.bin");
+    QVERIFY2(log.contains(line.arg(url)), qPrintable(log.join('\n')));
     QCOMPARE(registered("m1").errorCount, 1);
     QCOMPARE(readAll(dir->filePath("i.bin")), content);
+}
+
+// A mirror that sends a little now and then never lets the idle count run out; below the
+// minimum speed over the window it is abandoned for another.
+void DownloadsTest::tricklingMirrorIsAbandoned()
+{
+    useMirrors({"m1", "m2"});
+    const QByteArray content = sampleContent(500);
+    server->setFile(served("m1", "t.bin"), content);
+    server->setRule(served("m1", "t.bin"), Rule{Behaviour::Trickle, 200, 1, 20});
+    server->setFile(served("m2", "t.bin"), content);
+    drawRandom({0, 3});
+    DownloadTaskSpecification* task = download("t.bin", content.size());
+    task->execute();
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = false;
+    for (int tick = 1; tick < DownloadTaskSpecification::speedWindowTicks; ++tick) {
+        QTest::qWait(30); // a byte or so arrives between ticks
+        task->timeTick(done, total, speed, downloading);
+        QVERIFY2(downloading, qPrintable(QString::number(tick)));
+    }
+    QVERIFY(done > 0);
+    task->timeTick(done, total, speed, downloading);
+    QVERIFY(!downloading);
+    QVERIFY2(log.contains(QStringLiteral("file t.bin too slow on mirror m1 (%1 bytes in 30 s)").arg(done)),
+             qPrintable(log.join('\n')));
+    QCOMPARE(registered("m1").errorCount, 1);
+    QVERIFY(waitForEnd(*task));
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("t.bin")), content);
+}
+
+// Each row: a file name that a URL built by plain joining would break.
+void DownloadsTest::namesGoEncoded_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name : {"a#b.bin", "%41.bin", "what?x=1", "with space", "\xc3\xbcn\xc3\xaf" "code", "a;b+c&d"})
+        QTest::newRow(name) << QString::fromUtf8(name);
+}
+
+void DownloadsTest::namesGoEncoded()
+{
+    QFETCH(QString, name);
+    useMirrors({"m1"});
+    const QByteArray content = sampleContent(100);
+    server->setFile(served("m1", "dir #1/" + name), content);
+    DownloadTaskSpecification* task = download("dir #1/" + name, content.size());
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath(name)), content);
+    QCOMPARE(server->totalRequests(), 1);
 }
 
 void DownloadsTest::waitingTaskStartsWhenAnotherEnds()

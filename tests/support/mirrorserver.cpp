@@ -74,7 +74,8 @@ void MirrorServer::onNewConnection()
                 return;
             const QList<QByteArray> requestLine = request->left(request->indexOf("\r\n")).split(' ');
             request->clear();
-            answer(socket, requestLine.size() > 1 ? QString::fromUtf8(requestLine.at(1)) : QString());
+            // Paths are kept and looked up decoded, as a web server maps them to files.
+            answer(socket, requestLine.size() > 1 ? QUrl::fromPercentEncoding(requestLine.at(1)) : QString());
         });
     }
 }
@@ -88,7 +89,7 @@ bool MirrorServer::content(const QString& path, QByteArray* body) const
     for (auto it = trees.cbegin(); it != trees.cend(); ++it) {
         if (!path.startsWith(it.key()))
             continue;
-        QFile file(QDir(it.value()).filePath(QUrl::fromPercentEncoding(path.mid(it.key().size()).toUtf8())));
+        QFile file(QDir(it.value()).filePath(path.mid(it.key().size())));
         if (file.open(QIODevice::ReadOnly)) {
             *body = file.readAll();
             return true;

@@ -9,7 +9,8 @@ class QTcpServer;
 class QTcpSocket;
 
 // A download mirror on 127.0.0.1 for tests: serves files by path and, per path, can
-// misbehave the ways real mirrors do. Counts requests per path.
+// misbehave the ways real mirrors do. Counts requests per path. Paths are the decoded
+// request paths ("/a b", not "/a%20b").
 class MirrorServer : public QObject
 {
     Q_OBJECT

@@ -31,7 +31,7 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     const QString localPath = configuration->tempDir + QLatin1Char('/') + fileSpec.relativePath;
     downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
                                                  fileSpec.section + QLatin1Char('/') + fileSpec.relativePath,
-                                                 localPath, qint64(fileSpec.size), this, downloadShare);
+                                                 localPath, qint64(qMin<quint64>(fileSpec.size, INT64_MAX)), this, downloadShare);
     addSubTask(downloadTask);
 
     auto* check = new CheckSignatureTaskSpecification(localPath, fileSpec.md5, false, this, checkShare);

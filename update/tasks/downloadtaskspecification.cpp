@@ -20,9 +20,21 @@ void DownloadTaskSpecification::execute()
     startDownload();
 }
 
+QUrl DownloadTaskSpecification::fileUrl(const QString& mirrorUrl, const QString& remotePath)
+{
+    // File names may hold "#", "?", "%" and anything else: each segment goes encoded, so
+    // the mirror is asked for exactly that name.
+    QByteArray path;
+    for (const QString& segment : remotePath.split(QLatin1Char('/')))
+        path += '/' + QUrl::toPercentEncoding(segment);
+    QUrl url(mirrorUrl);
+    url.setPath(url.path(QUrl::FullyEncoded) + QString::fromLatin1(path), QUrl::TolerantMode);
+    return url;
+}
+
 QString DownloadTaskSpecification::currentUrl() const
 {
-    return mirror.url + QLatin1Char('/') + remotePath;
+    return fileUrl(mirror.url, remotePath).toString(QUrl::FullyEncoded);
 }
 
 void DownloadTaskSpecification::startDownload()
@@ -50,7 +62,7 @@ void DownloadTaskSpecification::startDownload()
         return;
     }
 
-    QNetworkRequest request{QUrl(currentUrl())};
+    QNetworkRequest request{fileUrl(mirror.url, remotePath)};
     // A redirection disqualifies the mirror; it is never followed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     reply = networkManager->get(request);
@@ -92,7 +104,7 @@ void DownloadTaskSpecification::onMetaDataChanged()
         // The announced length is the first total the reply reports; downloadProgress may
         // come much later, as Qt throttles it.
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid())
+        if (length.isValid() && !exceedsLimit(length.toLongLong()))
             onDownloadProgress(0, length.toLongLong());
         return;
     }
@@ -125,11 +137,8 @@ bool DownloadTaskSpecification::readData()
         }
         if (count == 0)
             return true;
-        // A mirror sending more than the product description says must not fill the disk.
-        if (expectedSize > 0 && bytesReceived + count > expectedSize) {
-            errorRetry(QStringLiteral("%1 sent more than the expected %2 bytes").arg(currentUrl(), QString::number(expectedSize)));
+        if (exceedsLimit(bytesReceived + count))
             return false;
-        }
         const qint64 written = file.write(buffer, count);
         if (written < 0) {
             errorRetry(file.errorString());
@@ -144,6 +153,26 @@ bool DownloadTaskSpecification::readData()
         if (bytesTotal > 0)
             setProgress(qMin(1.0, qreal(bytesReceived) / qreal(bytesTotal)));
     }
+    return true;
+}
+
+qint64 DownloadTaskSpecification::receiveLimit() const
+{
+    if (expectedSize >= 0)
+        return expectedSize;
+    return sizeLimit > 0 ? sizeLimit : -1;
+}
+
+// A mirror sending more than the product description says (or than a file of unknown
+// size may have) must not fill the disk: it counts as a failure of that mirror.
+bool DownloadTaskSpecification::exceedsLimit(qint64 bytes)
+{
+    const qint64 limit = receiveLimit();
+    if (limit < 0 || bytes <= limit)
+        return false;
+    const QString text = expectedSize >= 0 ? QStringLiteral("%1 sent more than the expected %2 bytes")
+                                           : QStringLiteral("%1 sent more than the limit of %2 bytes");
+    errorRetry(text.arg(currentUrl(), QString::number(limit)));
     return true;
 }
 
@@ -215,6 +244,8 @@ void DownloadTaskSpecification::resetDownload()
     bytesTotal = expectedSize;
     bytesAtLastTick = 0;
     bytesReceived = 0;
+    windowTicks = 0;
+    bytesAtWindowStart = 0;
     setProgress(0);
 }
 
@@ -238,7 +269,26 @@ void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloa
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
         return;
     }
+    if (!keepsMinimumSpeed())
+        return;
     downloading = true;
+}
+
+bool DownloadTaskSpecification::keepsMinimumSpeed()
+{
+    // Data now and then keeps the idle count at zero: a mirror that trickles a byte a
+    // second would hold the download for ever without a floor on the speed.
+    if (++windowTicks < speedWindowTicks)
+        return true;
+    const qint64 received = bytesReceived - bytesAtWindowStart;
+    if (received < minimumBytesPerSecond * speedWindowTicks) {
+        errorRetry(QStringLiteral("file %1 too slow on mirror %2 (%3 bytes in %4 s)")
+                       .arg(remotePath, mirror.name, QString::number(received), QString::number(windowTicks)));
+        return false;
+    }
+    windowTicks = 0;
+    bytesAtWindowStart = bytesReceived;
+    return true;
 }
 
 void DownloadTaskSpecification::userCanceled()

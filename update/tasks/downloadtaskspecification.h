@@ -4,6 +4,7 @@
 #include "taskspecification.h"
 
 #include <QFile>
+#include <QUrl>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -11,7 +12,9 @@ class QNetworkReply;
 // Fetches one file from a mirror into a local file. Every failure is charged to the
 // mirror that caused it and retried on a freshly chosen one, until the registry has no
 // mirror left. The file is written in 4096-byte pieces as data arrives; a partial file
-// never survives an attempt.
+// never survives an attempt. A mirror that sends more than the file's size (or, for a
+// file of unknown size, more than its limit), that sends nothing for its timeout, or
+// that trickles slower than the minimum speed over a window is abandoned.
 class DownloadTaskSpecification : public TaskSpecification
 {
     Q_OBJECT
@@ -19,6 +22,9 @@ class DownloadTaskSpecification : public TaskSpecification
 public:
     static constexpr qint64 chunkSize = 4096;
     static constexpr qint64 readBufferSize = 1 << 20;
+    // Slower than this, averaged over a window of this many one-second ticks, is a stall.
+    static constexpr qint64 minimumBytesPerSecond = 1024;
+    static constexpr int speedWindowTicks = 30;
 
     DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors, const QString& remotePath,
                               const QString& localPath, qint64 expectedSize, QObject* parent,
@@ -26,6 +32,10 @@ public:
 
     // The mirror of the current attempt; after a successful download, the one used.
     const FTPSiteAccessData& usedMirror() const { return mirror; }
+    // For a file of unknown size: the most a mirror may send (0: no limit).
+    void setSizeLimit(qint64 bytes) { sizeLimit = bytes; }
+    // The URL of remotePath below a mirror's base URL, every path segment percent-encoded.
+    static QUrl fileUrl(const QString& mirrorUrl, const QString& remotePath);
 
 public slots:
     void execute() override;
@@ -52,6 +62,11 @@ private:
     // Gives the mirror slot back once, however many ways out release it.
     void releaseSlot();
     QString currentUrl() const;
+    // The most this attempt may receive; negative when there is no limit.
+    qint64 receiveLimit() const;
+    bool exceedsLimit(qint64 bytes);
+    // Counts one tick of the speed window; false (after a retry) when the mirror is too slow.
+    bool keepsMinimumSpeed();
 
     QNetworkAccessManager* networkManager; // not owned
     Mirrors* mirrors;                      // not owned
@@ -65,4 +80,7 @@ private:
     qint64 bytesReceived = 0;
     FTPSiteAccessData mirror;
     bool holdingSlot = false;
+    qint64 sizeLimit = 0;
+    int windowTicks = 0;
+    qint64 bytesAtWindowStart = 0;
 };

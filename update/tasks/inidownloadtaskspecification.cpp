@@ -35,8 +35,10 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
         // The first try uses what an interrupted run left; a retry fetches afresh.
         if (attempts == 0 && QFileInfo::exists(local + suffix))
             continue;
-        addSubTask(new DownloadTaskSpecification(networkManager, mirrors, name + suffix, local + suffix, -1, this,
-                                                 downloadShare));
+        auto* download = new DownloadTaskSpecification(networkManager, mirrors, name + suffix, local + suffix, -1,
+                                                       this, downloadShare);
+        download->setSizeLimit(suffix.isEmpty() ? maxProductIniBytes : CheckSigFunc::maxSignatureBytes);
+        addSubTask(download);
         checkShare -= downloadShare;
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkShare);

@@ -16,6 +16,9 @@ class IniDownloadTaskSpecification : public ComposedTaskSpecification
 
 public:
     static constexpr int maxAttempts = 1000;
+    // The most a mirror may send: a product ini of a hundred thousand files is a few MiB;
+    // a signature is as long as the key's modulus.
+    static constexpr qint64 maxProductIniBytes = 32 << 20;
 
     IniDownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
                                  Configuration* configuration, QObject* parent, qreal parentProgressRange);
