@@ -39,6 +39,8 @@ int modeFor(const QString& relativePath)
                                                                                                   : plainMode();
 }
 
+} // namespace
+
 bool writeTree(const QString& dir, const ClientTree& tree, bool withModes)
 {
     for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
@@ -53,6 +55,8 @@ bool writeTree(const QString& dir, const ClientTree& tree, bool withModes)
     }
     return true;
 }
+
+namespace {
 
 QByteArray bytes(int size, int seed)
 {
@@ -100,7 +104,11 @@ ClientTree clientRelease(const QByteArray& program, int n)
                     {"vx5client_linux_amd64", bytes(40000 + n * 1000, 200 + n)},
                     {"plugins/libvx5.so", bytes(30000, 300 + n)},
                     {"readme.txt", "Voxmere release " + QByteArray::number(n) + "\n"},
-                    {"data/stable.dat", bytes(5000, 1)}};
+                    {"data/stable.dat", bytes(5000, 1)},
+                    // Names that URLs and settings files treat specially, one of them packed.
+                    {"names/#1 50% off?.txt", "release " + QByteArray::number(n) + "\n"},
+                    {"names/\xc3\xbcn\xc3\xaf" "code & [brackets];x=y.dat", bytes(2000, 500 + n)},
+                    {"names/lib %41#.so", bytes(3000, 600 + n)}};
     for (int k = 1; k <= n; ++k) // a file more with every release
         tree.insert("added/in-release-" + QByteArray::number(k) + ".txt", "since " + QByteArray::number(k) + "\n");
     if (n % 2 == 1) // comes and goes

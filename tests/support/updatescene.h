@@ -19,6 +19,9 @@ using TreeSnapshot = QMap<QString, QPair<QByteArray, int>>;
 // Two client versions that exercise everything an update does: plain and packed files,
 // files in a new sub-directory, a file only the older one has (deleted on update),
 // executables of the client and libraries, and the updater itself.
+// Writes the files of a tree below dir; withModes: programs and libraries get mode 0755.
+bool writeTree(const QString& dir, const ClientTree& tree, bool withModes);
+
 ClientTree olderClient();
 ClientTree newerClient();
 

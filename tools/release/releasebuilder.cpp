@@ -1,5 +1,6 @@
 #include "releasebuilder.h"
 
+#include "containedpath.h"
 #include "signing.h"
 #include "tomcryptutil.h"
 
@@ -16,6 +17,21 @@
 namespace {
 
 constexpr qint64 copyChunk = 1 << 20;
+// Longest file name (bytes) the file systems take; the updater puts "_new_" or "_old_"
+// before a file's name while it installs it, and the mirror and the temporary directory
+// add ".gz" to a packed one.
+constexpr int maxNameBytes = 255;
+constexpr int stagingPrefixBytes = 5;
+const QString packedSuffix = QStringLiteral(".gz");
+
+// "a/b/c" → "a", "a/b".
+QStringList ancestorsOf(const QString& path)
+{
+    QStringList ancestors;
+    for (int slash = path.indexOf(QLatin1Char('/')); slash > 0; slash = path.indexOf(QLatin1Char('/'), slash + 1))
+        ancestors << path.left(slash);
+    return ancestors;
+}
 
 QString md5Of(const QString& path)
 {
@@ -48,6 +64,50 @@ bool prepareTarget(const QString& path)
 }
 
 } // namespace
+
+bool ReleaseBuilder::verifyProductIni(const QString& iniPath, const QList<Entry>& entries,
+                                      const QStringList& deletes)
+{
+    QSettings ini(iniPath, QSettings::IniFormat);
+    QHash<QString, QString> written;
+    for (const Entry& entry : entries)
+        written.insert(entry.first, entry.second);
+    const QSet<QString> writtenDeletes(deletes.cbegin(), deletes.cend());
+    QHash<QString, QString> read;
+    QSet<QString> readDeletes;
+    for (const QString& section : ini.childGroups()) {
+        ini.beginGroup(section);
+        for (const QString& key : ini.allKeys()) {
+            if (section == QLatin1String("delete"))
+                readDeletes.insert(key);
+            else if (section == options.section)
+                read.insert(key, ini.value(key).toString());
+        }
+        ini.endGroup();
+    }
+    if (!ini.childGroups().contains(options.section))
+        return fail(QStringLiteral("%1 cannot be the folder of the files").arg(options.section));
+    for (const Entry& entry : entries) {
+        const QString key = entry.first;
+        const bool packed = key.endsWith(packedSuffix) && keyOf(key.chopped(packedSuffix.size())) == key;
+        const QString path = packed ? key.chopped(packedSuffix.size()) : key;
+        const QStringList fields = read.value(key).split(QLatin1String("::"));
+        if (read.value(key) != entry.second || fields.size() != (packed ? 5 : 2) || (packed && fields.at(4) != path) ||
+            !isContainedRelativePath(key))
+            return fail(QStringLiteral("%1: the product ini cannot carry this name").arg(path));
+    }
+    for (auto it = read.cbegin(); it != read.cend(); ++it) {
+        if (!written.contains(it.key()))
+            return fail(QStringLiteral("%1: the product ini cannot carry the name of a file").arg(it.key()));
+    }
+    for (const QString& path : deletes) {
+        if (!readDeletes.contains(path) || !isContainedRelativePath(path))
+            return fail(QStringLiteral("%1: the product ini cannot carry this name in its delete section").arg(path));
+    }
+    if (readDeletes != writtenDeletes)
+        return fail(QStringLiteral("the product ini cannot carry the names of some deleted files"));
+    return true;
+}
 
 QStringList treeFiles(const QString& dir, QString* error)
 {
@@ -103,6 +163,17 @@ bool ReleaseBuilder::build()
     if (files.isEmpty())
         return fail(QStringLiteral("%1 holds no files").arg(options.treeDir));
 
+    if (!checkNames(files))
+        return false;
+    QHash<QString, QStringList> previousTrees;
+    for (const QString& previous : options.previousTreeDirs) {
+        previousTrees[previous] = treeFiles(previous, &problem);
+        if (!problem.isEmpty())
+            return fail(problem);
+        if (!checkShapeAgainst(previous, previousTrees[previous], files))
+            return false;
+    }
+
     QList<Entry> entries;
     for (const QString& file : files) {
         if (!addFile(file, &entries))
@@ -112,12 +183,10 @@ bool ReleaseBuilder::build()
     // an installation of any of them ends up as this release.
     QStringList deletes;
     for (const QString& previous : options.previousTreeDirs) {
-        for (const QString& old : treeFiles(previous, &problem)) {
+        for (const QString& old : std::as_const(previousTrees[previous])) {
             if (!files.contains(old) && !deletes.contains(old))
                 deletes << old;
         }
-        if (!problem.isEmpty())
-            return fail(problem);
     }
     deletes.sort();
     if (!writeProductIni(entries, deletes))
@@ -128,6 +197,70 @@ bool ReleaseBuilder::build()
         if (!prepareTarget(changelog) || !QFile::copy(options.changelogPath, changelog))
             return fail(QStringLiteral("Could not copy the changelog %1").arg(options.changelogPath));
         lines << changelog;
+    }
+    return true;
+}
+
+QString ReleaseBuilder::keyOf(const QString& relativePath) const
+{
+    return isPacked(relativePath) ? relativePath + packedSuffix : relativePath;
+}
+
+bool ReleaseBuilder::checkNames(const QStringList& files)
+{
+    const QString section = options.section;
+    if (section.isEmpty() || section == QLatin1String("delete") || section == QLatin1String("General") ||
+        section.startsWith(QLatin1Char('/')) || section.contains(QLatin1Char('\\')) ||
+        section.split(QLatin1Char('/')).contains(QLatin1String("..")))
+        return fail(QStringLiteral("%1 cannot be the folder of the files").arg(section));
+
+    const QStringList productIniNames{options.clientType + QLatin1String(".ini"),
+                                      options.clientType + QLatin1String(".ini.sig")};
+    QHash<QString, QString> fileOfKey;
+    for (const QString& file : files) {
+        const QString key = keyOf(file);
+        const int extra = key == file ? stagingPrefixBytes : stagingPrefixBytes + int(packedSuffix.size());
+        for (const QString& component : file.split(QLatin1Char('/'))) {
+            if (QFile::encodeName(component).size() + extra > maxNameBytes)
+                return fail(QStringLiteral("%1: the name %2 is longer than the %3 bytes the updater can install")
+                                .arg(file, component, QString::number(maxNameBytes - extra)));
+        }
+        // The downloads and the product ini share the updater's temporary directory.
+        if (productIniNames.contains(key))
+            return fail(QStringLiteral("%1 would be downloaded over the product ini").arg(file));
+        if (fileOfKey.contains(key))
+            return fail(QStringLiteral("%1 and %2 would both be served as %3").arg(fileOfKey.value(key), file, key));
+        fileOfKey.insert(key, file);
+    }
+    for (auto it = fileOfKey.cbegin(); it != fileOfKey.cend(); ++it) {
+        for (const QString& ancestor : ancestorsOf(it.key())) {
+            if (fileOfKey.contains(ancestor))
+                return fail(QStringLiteral("%1 would be served as %2, where %3 needs a folder")
+                                .arg(fileOfKey.value(ancestor), ancestor, it.value()));
+        }
+    }
+    return true;
+}
+
+// The updater replaces files and makes folders; it cannot turn one into the other.
+bool ReleaseBuilder::checkShapeAgainst(const QString& previousDir, const QStringList& previousFiles,
+                                       const QStringList& files)
+{
+    const QSet<QString> before(previousFiles.cbegin(), previousFiles.cend());
+    const QSet<QString> now(files.cbegin(), files.cend());
+    for (const QString& file : files) {
+        for (const QString& folder : ancestorsOf(file)) {
+            if (before.contains(folder))
+                return fail(QStringLiteral("%1 is a file in %2 and a folder now (it holds %3); the updater "
+                                           "cannot install that").arg(folder, previousDir, file));
+        }
+    }
+    for (const QString& old : previousFiles) {
+        for (const QString& folder : ancestorsOf(old)) {
+            if (now.contains(folder))
+                return fail(QStringLiteral("%1 is a folder in %2 (it holds %3) and a file now; the updater "
+                                           "cannot install that").arg(folder, previousDir, old));
+        }
     }
     return true;
 }
@@ -144,8 +277,8 @@ bool ReleaseBuilder::addFile(const QString& relativePath, QList<Entry>* entries)
         return fail(QStringLiteral("Could not read %1").arg(source));
     const QString size = QString::number(QFileInfo(source).size());
 
-    const bool packed = isPacked(relativePath);
-    const QString key = packed ? relativePath + QLatin1String(".gz") : relativePath;
+    const QString key = keyOf(relativePath);
+    const bool packed = key != relativePath;
     const QString target = QDir(releaseDir).filePath(options.section + QLatin1Char('/') + key);
     if (!prepareTarget(target))
         return fail(QStringLiteral("Could not write %1").arg(target));
@@ -184,6 +317,8 @@ bool ReleaseBuilder::writeProductIni(const QList<Entry>& entries, const QStringL
         if (ini.status() != QSettings::NoError)
             return fail(QStringLiteral("Could not write %1").arg(iniPath));
     }
+    if (!verifyProductIni(iniPath, entries, deletes))
+        return false;
     try {
         crypt_init();
         lines << iniPath << QString::fromStdString(signFile(QFile::encodeName(options.privateKeyPath).toStdString(),

@@ -19,7 +19,10 @@ struct ReleaseOptions
     QString changelogPath;     // becomes changelog_client.txt
 };
 
-// Turns a directory tree of one client version into the tree a mirror serves:
+// Turns a directory tree of one client version into the tree a mirror serves (and refuses
+// a tree that the updater could not install: names too long for its staging copies, names
+// the product ini cannot carry, two files served under one name, a file that became a
+// folder or a folder that became a file since a previous release):
 //   <version>/<clientType>.ini       every file with its MD5 and size (packed files in
 //                                    the 5-field form), and a "delete" section
 //   <version>/<clientType>.ini.sig   the signature of the product ini
@@ -40,8 +43,15 @@ private:
     bool fail(const QString& text);
     bool isPacked(const QString& relativePath) const;
     using Entry = QPair<QString, QString>; // product ini key and value
+    // The product ini key of a file: its path, with ".gz" when it is served packed.
+    QString keyOf(const QString& relativePath) const;
+    bool checkNames(const QStringList& files);
+    bool checkShapeAgainst(const QString& previousDir, const QStringList& previousFiles, const QStringList& files);
     bool addFile(const QString& relativePath, QList<Entry>* entries);
     bool writeProductIni(const QList<Entry>& entries, const QStringList& deletes);
+    // Reads the written product ini back as the updater reads it: every entry must come
+    // back as written, packed files with their own path in field 5.
+    bool verifyProductIni(const QString& iniPath, const QList<Entry>& entries, const QStringList& deletes);
 
     ReleaseOptions options;
     QString releaseDir;

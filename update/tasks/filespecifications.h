@@ -1,5 +1,7 @@
 #pragma once
 
+#include "containedpath.h"
+
 #include <QList>
 #include <QString>
 
@@ -30,11 +32,6 @@ struct FileReplaceSpecification
     // The name the previously installed copy is set aside under during installation.
     QString oldDestFileName() const;
 };
-
-// True when a path from the product description stays below the directory it is taken
-// relative to: not absolute and without a ".." component ("\\" counts as a separator),
-// and names a file at all (no NUL character).
-bool isContainedRelativePath(const QString& path);
 
 // The lists one update works through.
 struct FileSpecifications
