@@ -51,6 +51,10 @@ def release_trees(updater):
         "data/obsolete.dat": random_bytes(300_000, 5),
         "readme.txt": b"Voxmere 1\n",
         "data/unchanged.bin": random_bytes(1_000_000, 6),
+        # Names that URLs and settings files treat specially, one of them packed.
+        "names/#1 50% off?.txt": b"release A\n",
+        "names/\u00fcn\u00efcode & [brackets];x=y.dat": random_bytes(200_000, 8),
+        "names/lib %41#.so": random_bytes(300_000, 9),
     }
     b = dict(a)
     b.update({
@@ -63,6 +67,9 @@ def release_trees(updater):
         "sounds/ringtones/ring.wav": a["sounds/old-ring.wav"],  # renamed
         "video/codecs/libvx5video.so": random_bytes(1_500_000, 14),  # new sub-directories
         "readme.txt": b"Voxmere 2, a longer text than before\n",
+        "names/#1 50% off?.txt": b"release B\n",
+        "names/\u00fcn\u00efcode & [brackets];x=y.dat": random_bytes(210_000, 15),
+        "names/lib %41#.so": random_bytes(310_000, 16),
     })
     del b["sounds/old-ring.wav"]
     del b["data/obsolete.dat"]

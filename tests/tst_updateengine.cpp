@@ -274,6 +274,7 @@ void UpdateEngineTest::failedInstallationLeavesOldInstallation_data()
     QTest::addColumn<QString>("fault");
     QTest::newRow("an unpacked file fails its check") << "check";
     QTest::newRow("a later file cannot be replaced") << "blocked";
+    QTest::newRow("a file stands where a new folder goes") << "folder";
     QTest::newRow("the user cancels") << "cancel";
 }
 
@@ -294,6 +295,8 @@ void UpdateEngineTest::failedInstallationLeavesOldInstallation()
     } else if (fault == "blocked") {
         const QString runScript = QDir(scene->installDir()).filePath("vx5client_runscript.sh");
         QVERIFY(QFile::remove(runScript) && QDir().mkpath(runScript + "/in-the-way"));
+    } else if (fault == "folder") {
+        QVERIFY(writeFile(QDir(scene->installDir()).filePath("sounds/new"), "in the way"));
     }
     const TreeSnapshot before = scene->installed();
 
