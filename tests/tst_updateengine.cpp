@@ -234,6 +234,8 @@ void UpdateEngineTest::recordedSession_data()
     QTest::newRow("another version's session") << "session" << "Ok";
     QTest::newRow("a symbolic link to a directory") << "link" << "it is a symbolic link";
     QTest::newRow("a directory of another name") << "foreign" << "it is not named voxmere_temp_ and a number";
+    QTest::newRow("a session's name outside the temporary folder") << "outside" << "it is not in the temporary folder";
+    QTest::newRow("a file of a session's name") << "file" << "";
 }
 
 void UpdateEngineTest::recordedSession()
@@ -249,6 +251,10 @@ void UpdateEngineTest::recordedSession()
         QVERIFY(QDir().mkpath(recorded + "/files") && QFile(recorded + "/files/partial").open(QIODevice::WriteOnly));
     else if (kind == "link")
         QVERIFY(QFile::link(precious, recorded));
+    else if (kind == "file")
+        QVERIFY(writeFile(recorded, "not a directory"));
+    else if (kind == "outside")
+        QVERIFY(QFile::rename(precious, recorded = QDir::cleanPath(precious + "/../voxmere_temp_7")));
     else
         recorded = precious;
     UpdateIniData::modify(kind == "foreign" ? 101 : 99, recorded, config->clientType);
@@ -259,8 +265,9 @@ void UpdateEngineTest::recordedSession()
     connect(&engine, &UpdateEngine::message, this, [&log](const QString& text) { log << text; });
     QVERIFY(engine.initialize());
     QVERIFY2(log.join('\n').contains(message), qPrintable(log.join('\n')));
-    QCOMPARE(QFileInfo::exists(precious + "/sub/data"), true);
+    QCOMPARE(QFileInfo::exists((kind == "outside" ? recorded : precious) + "/sub/data"), true);
     QCOMPARE(QFileInfo::exists(recorded), kind != "session");
+    QVERIFY(log.filter("Cleanup previous session").isEmpty() == (kind != "session"));
     QVERIFY(config->tempDir != recorded);
     QString dir;
     QVERIFY(UpdateIniData::get(nullptr, nullptr, &dir));

@@ -28,7 +28,7 @@ bool UpdateIniData::get(int* version, QString* type, QString* dir)
     const int recordedVersion = settings.value(QStringLiteral("version")).toString().toInt(&ok);
     const QString recordedType = settings.value(QStringLiteral("type")).toString();
     const QString recordedDir = settings.value(QStringLiteral("dir")).toString();
-    if (!ok || recordedType.isEmpty() || recordedDir.isEmpty() || !QFileInfo::exists(recordedDir))
+    if (!ok || recordedType.isEmpty() || recordedDir.isEmpty() || !QFileInfo(recordedDir).isDir())
         return false;
     if (version)
         *version = recordedVersion;
@@ -64,6 +64,10 @@ QString UpdateIniData::sessionDirectoryProblem(const QString& dir)
         return QStringLiteral("it is not a directory");
     if (!sessionName.match(info.fileName()).hasMatch())
         return QStringLiteral("it is not named voxmere_temp_ and a number");
+    // Only a directory this updater could have made: one directly in its temporary folder.
+    const QString tempFolder = QFileInfo(QDir::tempPath()).canonicalFilePath();
+    if (tempFolder.isEmpty() || QFileInfo(info.absolutePath()).canonicalFilePath() != tempFolder)
+        return QStringLiteral("it is not in the temporary folder %1").arg(QDir::tempPath());
     if (info.ownerId() != ::getuid())
         return QStringLiteral("it belongs to another user");
     return QString();

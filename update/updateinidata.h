@@ -9,7 +9,7 @@ class UpdateIniData
 {
 public:
     static QString filename();
-    // Valid: version a number, type and dir not empty, dir existing. Then stores what the
+    // Valid: version a number, type and dir not empty, dir an existing directory. Then stores what the
     // non-null pointers ask for and returns true; otherwise stores nothing.
     static bool get(int* version, QString* type, QString* dir);
     // Note the order: dir before type (get has type first).
@@ -19,6 +19,6 @@ public:
 
     // Why the recorded directory must not be resumed or emptied, or an empty text when it
     // may: it must be a real directory (not a link to one) named "voxmere_temp_" and a
-    // number, owned by the user running the updater.
+    // number, directly in the temporary folder, owned by the user running the updater.
     static QString sessionDirectoryProblem(const QString& dir);
 };
