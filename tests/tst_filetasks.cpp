@@ -70,6 +70,7 @@ private slots:
     void deleteListReadsItsListWhenItRuns();
     void emptyDeleteListFinishesAtOnce();
     void finishedInstallationIsNeverUndone();
+    void linkedFileIsReplacedNotItsTarget();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -105,6 +106,31 @@ void FileTasksTest::finishedInstallationIsNeverUndone()
     Configuration::setAppRootPathForTests(QString());
     QCOMPARE(readAll(path("install/a.bin")), QByteArray("new"));
     QCOMPARE(readAll(path("install/b.bin")), QByteArray("added"));
+}
+
+// An installed file that is a symbolic link: the link gives way to the new file and is
+// set aside as it is; what it points to is neither written nor deleted.
+void FileTasksTest::linkedFileIsReplacedNotItsTarget()
+{
+    QVERIFY(QDir(dir->path()).mkpath("temp") && QDir(dir->path()).mkpath("install"));
+    Configuration::setAppRootPathForTests(path("install"));
+    Configuration configuration;
+    configuration.tempDir = path("temp");
+    QVERIFY(writeFile(path("temp/a.bin"), "new"));
+    QVERIFY(writeFile(path("outside.bin"), "outside"));
+    QVERIFY(QFile::link(path("outside.bin"), path("install/a.bin")));
+    QList<FileReplaceSpecification> replaces{{"files", "a.bin", QString(), 0, QString()}};
+    QList<QString> deletes;
+    FileReplaceListTaskSpecification installation(&replaces, &deletes, &configuration, nullptr, 1.0);
+    QCOMPARE(runToEnd(installation), Finished);
+    FileDeleteListTaskSpecification deletion(&deletes, nullptr, 1.0);
+    QCOMPARE(runToEnd(deletion), Finished);
+    Configuration::setAppRootPathForTests(QString());
+
+    QVERIFY(!QFileInfo(path("install/a.bin")).isSymLink());
+    QCOMPARE(readAll(path("install/a.bin")), QByteArray("new"));
+    QCOMPARE(readAll(path("outside.bin")), QByteArray("outside"));
+    QVERIFY(!QFileInfo(path("install/_old_a.bin")).isSymLink());
 }
 
 void FileTasksTest::rollbackUndoesNewestFirst()

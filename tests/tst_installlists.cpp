@@ -53,6 +53,7 @@ private slots:
     void onlyDeleteEntriesIsValid();
     void leftoverOldCopiesOfCurrentFilesGo();
     void installedFilesAreNotDeleted();
+    void nothingPassesThroughLinkedFolders();
     void destFileName_data();
     void destFileName();
 
@@ -238,6 +239,31 @@ void InstallListsTest::installedFilesAreNotDeleted()
     QCOMPARE(compile(target), Finished);
     QCOMPARE(names(target.replaces), QStringList{"update"});
     QCOMPARE(target.deletes, QStringList{"gone.txt"});
+}
+
+// A folder of the installation replaced by a link to a folder elsewhere: installing into
+// it fails before anything is fetched; deleting in it is left out.
+void InstallListsTest::nothingPassesThroughLinkedFolders()
+{
+    QTemporaryDir outside;
+    QVERIFY(writeFile(outside.filePath("ring.wav"), "outside"));
+    QVERIFY(QFile::link(outside.path(), installed("sounds")));
+    QVERIFY(writeFile(installed("gone.txt"), "obsolete"));
+
+    writeProductIni("[delete]\nsounds/ring.wav=\ngone.txt=\n[client]\nreadme=" + entry("new").toUtf8() + "\n");
+    FileSpecifications target;
+    QStringList log;
+    QCOMPARE(compile(target, &log), Finished);
+    QCOMPARE(target.deletes, QStringList{"gone.txt"});
+    QVERIFY2(log.contains("Not deleting sounds/ring.wav: it lies below the symbolic link sounds"), qPrintable(log.join('\n')));
+
+    writeProductIni("[client]\nreadme=" + entry("new").toUtf8() + "\nsounds/deeper/ring.wav=" + entry("new").toUtf8() +
+                    "\n");
+    log.clear();
+    QCOMPARE(compile(target, &log), ErrorCanceled);
+    QCOMPARE(log.last(), QStringLiteral("sounds/deeper/ring.wav lies below the symbolic link sounds: the updater does not "
+                                        "write through links"));
+    QCOMPARE(readAll(outside.filePath("ring.wav")), QByteArray("outside"));
 }
 
 void InstallListsTest::destFileName_data()

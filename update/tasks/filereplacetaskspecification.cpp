@@ -54,7 +54,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     const QString staged = QFileInfo(appRoot, file.destFileName(stagingPrefix)).filePath();
 
     qreal remaining = 1.0 - swapShare;
-    movedAside = QFileInfo::exists(dest);
+    movedAside = QFileInfo::exists(dest) || QFileInfo(dest).isSymLink(); // a dangling link is kept too
     if (movedAside && QFileInfo::exists(old)) {
         // Left over from an earlier update; not journalled, it is not restored.
         addSubTask(new FileDeleteTaskSpecification(true, old, this, staleCopyShare));

@@ -77,7 +77,10 @@ bool MakeDownloadReplaceListFunc::run()
                 return invalidLine(section);
             if (section == deleteSection) {
                 emit progress(qreal(++deleteEntries) / total);
-                if (QFileInfo::exists(appRoot + key))
+                const QString link = linkedFolderOnTheWay(appRoot, key);
+                if (!link.isEmpty())
+                    emit message(QStringLiteral("Not deleting %1: it lies below the symbolic link %2").arg(key, link));
+                else if (QFileInfo::exists(appRoot + key) || QFileInfo(appRoot + key).isSymLink())
                     lists->deletes.append(key);
                 continue;
             }
@@ -97,6 +100,16 @@ bool MakeDownloadReplaceListFunc::run()
             candidates.push_back(candidate);
         }
         settings.endGroup();
+    }
+
+    // Nothing is written through a folder that is a symbolic link: it could point anywhere.
+    for (const Candidate& candidate : candidates) {
+        const QString link = linkedFolderOnTheWay(appRoot, candidate.replace.pureDestFilePath());
+        if (!link.isEmpty()) {
+            emit message(QStringLiteral("%1 lies below the symbolic link %2: the updater does not write through links")
+                             .arg(candidate.replace.pureDestFilePath(), link));
+            return false;
+        }
     }
 
     // A file the description installs is never deleted by the same description, whatever
