@@ -75,6 +75,8 @@ void UpdateProgramTest::runs_data()
                                     << "Invalid version nr (12ab)";
     QTest::newRow("no mirror list: 2") << "no mirrors" << QStringList{"--nouser", "client_linux_amd64", "101"} << 2
                                        << "mirrors.ini is missing, cannot proceed.";
+    QTest::newRow("installation not writable: 2") << "read-only" << QStringList{"--nouser", "client_linux_amd64", "101"}
+                                                  << 2 << "cannot be changed by this user";
     QTest::newRow("leftovers of the last update") << "leftovers" << QStringList{"client_linux_amd64", "x"} << 1 << "";
 }
 
@@ -96,13 +98,18 @@ void UpdateProgramTest::runs()
             QVERIFY(writeFile(install.filePath(name), "left over"));
     }
     QProcess process;
-    start(process, arguments);
+    if (setup == "read-only")
+        scene->startUpdaterWithoutWriteAccess(process, arguments, updateServer->address());
+    else
+        start(process, arguments);
     // Not waitForFinished: the mirror in this process must go on serving meanwhile.
     const bool ended = QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000);
     const QString output = QString::fromLocal8Bit(process.readAll());
     QVERIFY2(ended, qPrintable(output));
     QCOMPARE(process.exitCode(), exitCode);
     QVERIFY2(output.contains(says), qPrintable(output));
+    if (setup == "read-only") // nothing downloaded, no session folder left behind
+        QCOMPARE(QDir(scene->tempDir()).entryList({"voxmere_temp_*"}, QDir::AllEntries | QDir::Hidden), QStringList());
     if (setup == "leftovers") {
         // Only the copies of the files the updater runs with go; names outside the list stay.
         QVERIFY(!QFileInfo::exists(install.filePath("_old_libQtGui.so.4")));

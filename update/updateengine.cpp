@@ -15,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
 
@@ -66,6 +67,13 @@ bool UpdateEngine::initialize()
         return false;
     }
 
+    if (!installationWritable()) {
+        emit fatalError(QStringLiteral("The installation in %1 cannot be changed by this user; run the update as "
+                                       "a user who may write there.")
+                            .arg(appRoot.path()));
+        return false;
+    }
+
     int recordedVersion = 0;
     QString directory = recordedSessionDirectory(&recordedVersion);
     if (!directory.isEmpty()) {
@@ -80,9 +88,16 @@ bool UpdateEngine::initialize()
             UpdateIniData::cleanup();
         }
     }
+    const bool resumed = !directory.isEmpty();
     if (!configuration->initalizeStart(directory))
         return false;
-    UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType);
+    if (!UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType)) {
+        // Without its record the session could never be found again: it goes now.
+        if (!resumed)
+            removeSessionDirectory(configuration->tempDir);
+        emit fatalError(QStringLiteral("Could not record the update session in %1").arg(UpdateIniData::filename()));
+        return false;
+    }
 
     // A session after a reset starts with a registry of its own. The old one goes with the
     // old task tree, which is deleted later too and may still hold it until then.
@@ -102,6 +117,17 @@ bool UpdateEngine::initialize()
         return false;
     engineState = Prepared;
     return true;
+}
+
+// Tried, not judged from permission bits: a read-only file system or an immutable folder
+// refuses even the superuser.
+bool UpdateEngine::installationWritable()
+{
+    QTemporaryFile probe(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral(".update-write-test-XXXXXX")));
+    if (!probe.open())
+        return false;
+    QFile settings(UpdateIniData::filename());
+    return !settings.exists() || settings.open(QIODevice::ReadWrite);
 }
 
 QString UpdateEngine::recordedSessionDirectory(int* version)

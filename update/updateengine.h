@@ -70,6 +70,8 @@ private slots:
 
 private:
     void applyProxy();
+    // Whether this user may create files in the installation and change update.ini.
+    static bool installationWritable();
     // The recorded session's directory if it may be resumed or removed; otherwise the
     // record is dropped (saying why) and the result is empty.
     QString recordedSessionDirectory(int* version);

@@ -39,13 +39,15 @@ bool UpdateIniData::get(int* version, QString* type, QString* dir)
     return true;
 }
 
-void UpdateIniData::modify(int version, const QString& dir, const QString& type)
+bool UpdateIniData::modify(int version, const QString& dir, const QString& type)
 {
     QSettings settings(filename(), QSettings::IniFormat);
     settings.beginGroup(group);
     settings.setValue(QStringLiteral("version"), version);
     settings.setValue(QStringLiteral("dir"), dir);
     settings.setValue(QStringLiteral("type"), type);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 void UpdateIniData::cleanup()

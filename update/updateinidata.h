@@ -12,8 +12,9 @@ public:
     // Valid: version a number, type and dir not empty, dir an existing directory. Then stores what the
     // non-null pointers ask for and returns true; otherwise stores nothing.
     static bool get(int* version, QString* type, QString* dir);
-    // Note the order: dir before type (get has type first).
-    static void modify(int version, const QString& dir, const QString& type);
+    // Note the order: dir before type (get has type first). False when the file could not
+    // be written.
+    static bool modify(int version, const QString& dir, const QString& type);
     // Removes the [current] group; the other groups stay.
     static void cleanup();
 

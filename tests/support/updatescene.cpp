@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -131,6 +132,7 @@ UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR"))
 
 UpdateScene::~UpdateScene()
 {
+    ::chmod(QFile::encodeName(installDir()).constData(), 0755); // so that it can be removed
     if (savedTmpDir.isNull())
         qunsetenv("TMPDIR");
     else
@@ -170,6 +172,12 @@ bool UpdateScene::install(const ClientTree& tree, const QString& mirrorUrl)
 
 void UpdateScene::startUpdater(QProcess& process, const QStringList& arguments, const QByteArray& updateServer) const
 {
+    setUpdaterEnvironment(process, updateServer);
+    process.start(QDir(installDir()).filePath(QStringLiteral("update")), arguments);
+}
+
+void UpdateScene::setUpdaterEnvironment(QProcess& process, const QByteArray& updateServer) const
+{
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_RUNTIME_DIR", root.filePath(QStringLiteral("runtime")));
@@ -177,7 +185,24 @@ void UpdateScene::startUpdater(QProcess& process, const QStringList& arguments, 
     environment.insert("VX5_UPDATE_SERVER", QString::fromLatin1(updateServer));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QDir(installDir()).filePath(QStringLiteral("update")), arguments);
+}
+
+void UpdateScene::startUpdaterWithoutWriteAccess(QProcess& process, const QStringList& arguments,
+                                                 const QByteArray& updateServer)
+{
+    setUpdaterEnvironment(process, updateServer);
+    const QString program = QDir(installDir()).filePath(QStringLiteral("update"));
+    if (::getuid() == 0) {
+        // The scene's folders open to "nobody", the installation still root's own.
+        ::chmod(QFile::encodeName(root.path()).constData(), 0755);
+        ::chmod(QFile::encodeName(tempDir()).constData(), 01777);
+        process.start(QStringLiteral("setpriv"),
+                      QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", program} + arguments);
+        return;
+    }
+    ::chmod(QFile::encodeName(installDir()).constData(), 0555);
+    ::chmod(QFile::encodeName(QDir(installDir()).filePath(QStringLiteral("update.ini"))).constData(), 0444);
+    process.start(program, arguments);
 }
 
 void UpdateScene::serve(MirrorServer& server) const

@@ -58,6 +58,10 @@ public:
     // Starts the update program that lies in the installation, offscreen, with this
     // scene's temporary and runtime folders and the given update server.
     void startUpdater(QProcess& process, const QStringList& arguments, const QByteArray& updateServer) const;
+    // The same as a user who may read the installation but not change it (the superuser
+    // starts it as "nobody"; others take their own write permission away).
+    void startUpdaterWithoutWriteAccess(QProcess& process, const QStringList& arguments,
+                                        const QByteArray& updateServer);
 
     // The installation as the release has it: every file with the mode the updater gives.
     static TreeSnapshot expected(const ClientTree& tree);
@@ -65,6 +69,8 @@ public:
     TreeSnapshot installed() const;
 
 private:
+    void setUpdaterEnvironment(QProcess& process, const QByteArray& updateServer) const;
+
     QTemporaryDir root;
     QByteArray savedTmpDir;
     QStringList publishedTrees;
