@@ -40,7 +40,9 @@ public:
         ++asked;
         return !answers.isEmpty() && answers.takeFirst();
     }
+    bool unattended() const override { return nobodyThere; }
 
+    bool nobodyThere = false;
     QStringList shown;
     QList<bool> answers;
     int asked = 0;
@@ -246,6 +248,8 @@ void MainWindowTest::exitCodes_data()
     QTest::addColumn<int>("exitCode");
     QTest::newRow("configuration") << "version" << "Error: Invalid version nr (12ab)" << 1;
     QTest::newRow("update engine") << "mirrors" << "Error: mirrors.ini is missing, cannot proceed." << 2;
+    QTest::newRow("failed update with no one to restart it")
+        << "unattended" << "Update: Update cancelled. Push \"Details\" to check reasons." << 3;
 }
 
 void MainWindowTest::exitCodes()
@@ -257,12 +261,16 @@ void MainWindowTest::exitCodes()
     if (fault == "version") {
         QVERIFY(!config->parseCommandLineOptions({"update", "client_linux_amd64", "12ab"}));
     } else {
-        QVERIFY(QFile::remove(QDir(scene->installDir()).filePath("mirrors.ini")));
+        if (fault == "unattended") // no mirror: the update fails at once
+            QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
+        else
+            QVERIFY(QFile::remove(QDir(scene->installDir()).filePath("mirrors.ini")));
+        prompt->nobodyThere = fault == "unattended";
         config->clientVersion = 101;
         QTest::mouseClick(window->findChild<QPushButton*>("startButton"), Qt::LeftButton);
     }
+    QTRY_COMPARE(exits, QList<int>{exitCode});
     QCOMPARE(prompt->shown, QStringList{shown});
-    QCOMPARE(exits, QList<int>{exitCode});
 }
 
 void MainWindowTest::secondStartHandsOver()

@@ -77,6 +77,10 @@ void UpdateProgramTest::runs_data()
                                        << "mirrors.ini is missing, cannot proceed.";
     QTest::newRow("installation not writable: 2") << "read-only" << QStringList{"--nouser", "client_linux_amd64", "101"}
                                                   << 2 << "cannot be changed by this user";
+    QTest::newRow("no version server, no screen: 1") << "no server" << QStringList() << 1
+                                                    << "Failed to query latest client version from update server.";
+    QTest::newRow("failed update, no screen: 3") << "no mirror" << QStringList{"--nouser", "client_linux_amd64", "101"}
+                                                 << 3 << "There are no (more) known working mirrors available";
     QTest::newRow("leftovers of the last update") << "leftovers" << QStringList{"client_linux_amd64", "x"} << 1 << "";
 }
 
@@ -98,8 +102,12 @@ void UpdateProgramTest::runs()
             QVERIFY(writeFile(install.filePath(name), "left over"));
     }
     QProcess process;
+    if (setup == "no mirror")
+        QVERIFY(writeFile(install.filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
     if (setup == "read-only")
         scene->startUpdaterWithoutWriteAccess(process, arguments, updateServer->address());
+    else if (setup == "no server")
+        scene->startUpdater(process, arguments, "127.0.0.1:9:9");
     else
         start(process, arguments);
     // Not waitForFinished: the mirror in this process must go on serving meanwhile.

@@ -1,6 +1,7 @@
 #include "configuration.h"
 
 #include "updatechecker.h"
+#include "userprompt.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QSettings>
 
 #include <sys/stat.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -24,8 +27,13 @@ QString& appRootPathOverride()
 
 bool askRetryInMessageBox()
 {
-    const auto answer = QMessageBox::critical(nullptr, Configuration::tr("Error"),
-                                              Configuration::tr("Failed to query latest client\nversion from update server."),
+    const QString text = Configuration::tr("Failed to query latest client\nversion from update server.");
+    // Without a screen no one can answer Retry: give up, as Abort would.
+    if (UserPrompt::headless()) {
+        std::fprintf(stderr, "update: %s\n", qPrintable(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+        return false;
+    }
+    const auto answer = QMessageBox::critical(nullptr, Configuration::tr("Error"), text,
                                               QMessageBox::Retry | QMessageBox::Abort);
     return answer != QMessageBox::Abort;
 }

@@ -170,6 +170,8 @@ void MainWindow::onUpdateCanceled()
     onAppendText(tr("Update cancelled"));
     ui->totalProgressBar->setValue(0);
     prompt->showError(this, tr("Update"), tr("Update cancelled. Push \"Details\" to check reasons."));
+    if (prompt->unattended())
+        exitFunction(unattendedFailureExitCode);
 }
 
 void MainWindow::onError(const QString& errorMessage)

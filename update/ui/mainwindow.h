@@ -21,6 +21,9 @@ class MainWindow : public QWidget
 public:
     using ExitFunction = std::function<void(int)>;
 
+    // The exit code of an update that failed or was cancelled with no one to restart it.
+    static constexpr int unattendedFailureExitCode = 3;
+
     explicit MainWindow(Configuration& configuration);
     ~MainWindow() override;
 

@@ -17,6 +17,10 @@ public:
     // A question with Yes and No (the text is the updater's own, rich text); true for Yes.
     virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text);
 
+    // True when no one can answer: the window then ends the program after a failed update
+    // instead of waiting on "Restart".
+    virtual bool unattended() const { return headless(); }
+
     // True on the offscreen platform, where no one sees a window.
     static bool headless();
 };
