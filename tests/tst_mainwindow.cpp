@@ -23,6 +23,7 @@
 #include <QLocalServer>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -197,7 +198,14 @@ void MainWindowTest::wholeUpdateClickedThrough()
 
     QTRY_COMPARE_WITH_TIMEOUT(buttonText(*window, "startButton"), QStringLiteral("Start Voxmere"), 30000);
     QVERIFY(log->toPlainText().contains("Update successfully finished"));
+    // The log has followed every new line; scrolled up, it stays where the user reads.
+    QScrollBar* scrollBar = log->verticalScrollBar();
+    QVERIFY(scrollBar->maximum() > 0);
+    QCOMPARE(scrollBar->value(), scrollBar->maximum());
     screenshot(*window, "window-done");
+    scrollBar->setValue(0);
+    emit window->updateEngine()->message("a line while the user reads above");
+    QCOMPARE(scrollBar->value(), 0);
     QTest::mouseClick(window->findChild<QPushButton*>("startButton"), Qt::LeftButton);
     QTRY_VERIFY(QFileInfo::exists(QDir(scene->installDir()).filePath("client-started")));
     QVERIFY(!window->isVisible());

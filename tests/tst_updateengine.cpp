@@ -58,6 +58,8 @@ private slots:
     void failedInstallationLeavesOldInstallation_data();
     void failedInstallationLeavesOldInstallation();
     void startupRepairsMissingFile();
+    void proxySettings_data();
+    void proxySettings();
 
 private:
     // Publishes the older (100) and newer (101) client and installs the older one.
@@ -334,6 +336,34 @@ void UpdateEngineTest::startupRepairsMissingFile()
     QCOMPARE(installed.take("libQtCore.so.4").first, QByteArray("in use"));
     QCOMPARE(installed.take("_old_readme.txt").first, QByteArray("not one of the updater's files"));
     QCOMPARE(installed, UpdateScene::expected(olderClient()));
+}
+
+// Each row: the proxy setting and the proxy it gives ("" host: none; "invalid": refused).
+void UpdateEngineTest::proxySettings_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::newRow("none") << "" << "" << 0;
+    QTest::newRow("a URL without a port") << "http://proxy.example" << "proxy.example" << 3128;
+    QTest::newRow("a URL with a port") << "http://proxy.example:8080" << "proxy.example" << 8080;
+    QTest::newRow("host and port, as users write it") << "proxy.example:8080" << "proxy.example" << 8080;
+    QTest::newRow("a bare host") << "10.0.0.1" << "10.0.0.1" << 3128;
+    QTest::newRow("no host") << "http://:8080" << "invalid" << 0;
+}
+
+void UpdateEngineTest::proxySettings()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    const std::optional<QNetworkProxy> proxy = UpdateEngine::proxyFromSetting(setting);
+    QCOMPARE(!proxy, host == "invalid");
+    if (!proxy)
+        return;
+    QCOMPARE(proxy->type(), host.isEmpty() ? QNetworkProxy::NoProxy : QNetworkProxy::HttpProxy);
+    QCOMPARE(proxy->hostName(), host);
+    QCOMPARE(int(proxy->port()), port);
 }
 
 QTEST_MAIN(UpdateEngineTest)

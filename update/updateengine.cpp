@@ -36,21 +36,27 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     applyProxy();
 }
 
+std::optional<QNetworkProxy> UpdateEngine::proxyFromSetting(const QString& setting)
+{
+    if (setting.isEmpty())
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    // Users write "host:port" as often as a URL: without a scheme it is taken as HTTP.
+    const QUrl url(setting.contains(QLatin1String("://")) ? setting : QLatin1String("http://") + setting);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    return QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), quint16(url.port(defaultProxyPort)));
+}
+
 void UpdateEngine::applyProxy()
 {
-    if (configuration->proxy.isEmpty()) {
-        networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    const std::optional<QNetworkProxy> proxy = proxyFromSetting(configuration->proxy);
+    if (proxy) {
+        networkManager->setProxy(*proxy);
         return;
     }
-    const QUrl url(configuration->proxy);
-    if (!url.isValid() || url.host().isEmpty()) {
-        // Delivered once the window, which connects after construction, listens.
-        const QString text = QStringLiteral("'%1' is an invalid proxy specification").arg(configuration->proxy);
-        QTimer::singleShot(0, this, [this, text] { emit fatalError(text); });
-        return;
-    }
-    networkManager->setProxy(
-        QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), quint16(url.port(defaultProxyPort))));
+    // Delivered once the window, which connects after construction, listens.
+    const QString text = QStringLiteral("'%1' is an invalid proxy specification").arg(configuration->proxy);
+    QTimer::singleShot(0, this, [this, text] { emit fatalError(text); });
 }
 
 bool UpdateEngine::initialize()

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class Configuration;
 class MainTaskSpecification;
@@ -45,6 +48,9 @@ public:
     // The same at start-up for the three folders such files lie in: the installation
     // directory, its "imageformats" and its "accessible".
     static QStringList removeLeftoversOfLastUpdate();
+    // The proxy a setting of update.ini names: a URL, or "host[:port]" for HTTP; without a
+    // port, 3128. Nothing when the setting is no proxy specification.
+    static std::optional<QNetworkProxy> proxyFromSetting(const QString& setting);
 
 public slots:
     void cancelUpdate();

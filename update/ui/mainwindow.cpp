@@ -120,12 +120,17 @@ void MainWindow::onAppendText(const QString& text)
         std::printf("update: %s\n", qPrintable(text));
         std::fflush(stdout);
     }
+    // The log follows new lines, unless the user has scrolled up to read.
+    QScrollBar* scrollBar = ui->outputTextEdit->verticalScrollBar();
+    const bool following = scrollBar->value() == scrollBar->maximum();
     // As plain text: log lines carry server texts, URLs and paths.
     QTextCursor cursor(ui->outputTextEdit->document());
     cursor.movePosition(QTextCursor::End);
     if (!ui->outputTextEdit->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(text);
+    if (following)
+        scrollBar->setValue(scrollBar->maximum());
 }
 
 void MainWindow::onProgressUpdate(qreal doneFrac)
