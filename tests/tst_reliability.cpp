@@ -70,7 +70,7 @@ int ReliabilityTest::runUpdate(int version, QString* output)
     QProcess process;
     scene->startUpdater(process, {"--nouser", clientType, QString::number(version), "", "news"}, noUpdateServer);
     // The mirror lives in this process: wait without blocking its event loop.
-    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 120000)) {
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 300000)) {
         process.kill();
         process.waitForFinished();
         *output = QString::fromLocal8Bit(process.readAll());
@@ -103,8 +103,10 @@ void ReliabilityTest::faultyMirrors_data()
     const QStringList all{"302", "404", "500", "cut", "corrupt", "toomuch"};
     QTest::newRow("six misbehaving mirrors and a good one") << all << true;
     QTest::newRow("only misbehaving mirrors") << QStringList{"302", "404", "500", "cut"} << false;
-    if (qEnvironmentVariableIsSet("VX5_LONG_TESTS")) // a stalled mirror costs 16 seconds an attempt
+    if (qEnvironmentVariableIsSet("VX5_LONG_TESTS")) { // 16 and 30 seconds an attempt
         QTest::newRow("a stalling mirror and a good one") << QStringList{"stall"} << true;
+        QTest::newRow("a mirror sending a byte a second and a good one") << QStringList{"trickle"} << true;
+    }
 }
 
 void ReliabilityTest::faultyMirrors()
@@ -132,6 +134,8 @@ void ReliabilityTest::faultyMirrors()
             server->setPrefixRule(prefix, {Behaviour::Oversize, 200, 5000, 0});
         else if (fault == "stall")
             server->setPrefixRule(prefix, {Behaviour::StallAfter, 200, 10, 0});
+        else if (fault == "trickle")
+            server->setPrefixRule(prefix, {Behaviour::Trickle, 200, 1, 1000});
         else
             server->setPrefixRule(prefix, {Behaviour::Status, fault.toInt(), 0, 0});
     }
