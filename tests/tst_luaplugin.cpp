@@ -5,6 +5,7 @@
 #include "support/luadescribe.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -272,6 +273,15 @@ void LuaPluginTest::eventsWithoutHandlers()
 
 void LuaPluginTest::onlyPrefixedExportsAreVisible()
 {
+    // The library's whole dynamic symbol table: nothing but the vx5plugin_ entries.
+    QProcess nm;
+    nm.start("nm", {"--dynamic", "--defined-only", "--format=just-symbols", VX5_PLUGIN_LIBRARY});
+    QVERIFY(nm.waitForFinished() && nm.exitCode() == 0);
+    const QList<QByteArray> exported = nm.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(exported.size(), 83); // 16 of identity, lifecycle, console, menus and configure; 67 events
+    for (const QByteArray& symbol : exported)
+        QVERIFY2(symbol.startsWith("vx5plugin_"), symbol.constData());
+
     for (const char* name : {"L", "pluginID", "vx5Functions", "_Z15callLuaFunctionPcPKcS1_z", "_Z7initLuav"})
         QVERIFY2(!host->symbol(name), name);
     for (const char* name : {"vx5plugin_name", "vx5plugin_registerPluginID", "vx5plugin_freeMemory"})
@@ -285,7 +295,9 @@ void LuaPluginTest::hostTableUse()
     host->calls.clear();
     CapturedOutput quiet;
     QCOMPARE(host->restart(), 0);
-    QCOMPARE(host->calls, QStringList{QStringLiteral("getPluginPath(out, 4096)")});
+    // The plug-in folder and luaconfig.ini (time limit), then the same for the modules.
+    QCOMPARE(host->calls, QStringList({"getPluginPath(out, 4096)", "getConfigPath(out, 4096)",
+                                       "getPluginPath(out, 4096)", "getConfigPath(out, 4096)"}));
 }
 
 void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
