@@ -5,7 +5,9 @@
 //
 // Lua is the C build: a failed argument check longjmps out of the binding. So nothing
 // here has a destructor; lists and buffers live in Lua userdata, which the garbage
-// collector frees whatever way the binding is left.
+// collector frees whatever way the binding is left. Memory the host hands out is turned
+// into Lua values under protection and released before any error goes on, so it comes
+// back exactly once whatever Lua raises (a finaliser may raise in any allocation).
 #include "vx5lualib.h"
 
 #include "luahelpers.h"
@@ -20,6 +22,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <tuple>
+#include <type_traits>
 
 namespace {
 
@@ -27,6 +30,12 @@ using namespace vx5api;
 
 constexpr int keepGoing = -1;
 constexpr unsigned int errorUndefined = 1; // the host's generic failure code
+// A buffer the host fills and cuts grows up to this before the result counts as too long.
+constexpr std::size_t maxBufferSize = 1 << 20;
+
+// The registry key of the one value a protected conversion hands back (made when the
+// table is registered, so storing and fetching it allocates nothing).
+const char convertedValueKey = 0;
 
 void* hostEntry(int position)
 {
@@ -50,6 +59,39 @@ lua_Integer checkInteger(lua_State* ls, int arg)
     if (!ok)
         luaL_argerror(ls, arg, "number out of the integer range");
     return value;
+}
+
+// The same for parameters the host takes as unsigned 64 bits (IDs, flags): also 2^63 and
+// above, as the getters hand such IDs out.
+std::uint64_t toUnsigned64(lua_State* ls, int index, bool* ok)
+{
+    const lua_Number value = lua_tonumber(ls, index);
+    if (lua_isnumber(ls, index) && value >= 9223372036854775808.0 && value < 18446744073709551616.0) {
+        *ok = true;
+        return std::uint64_t(value);
+    }
+    return std::uint64_t(toInteger(ls, index, ok));
+}
+
+std::uint64_t checkUnsigned64(lua_State* ls, int arg)
+{
+    luaL_checknumber(ls, arg);
+    bool ok = false;
+    const std::uint64_t value = toUnsigned64(ls, arg, &ok);
+    if (!ok)
+        luaL_argerror(ls, arg, "number out of the integer range");
+    return value;
+}
+
+// A string argument as the host will read it: up to its first zero byte. One that holds a
+// zero byte would arrive cut, so it is an argument error.
+const char* checkText(lua_State* ls, int arg)
+{
+    std::size_t length = 0;
+    const char* text = luaL_checklstring(ls, arg, &length);
+    if (std::strlen(text) != length)
+        luaL_argerror(ls, arg, "string holds a zero byte");
+    return text;
 }
 
 // What a parameter holds while the call is made.
@@ -89,11 +131,15 @@ int readList(lua_State* ls, int arg, const Item** list, const HostFunction& func
     for (std::size_t n = 1; n <= count; ++n) {
         lua_rawgeti(ls, arg, int(n)); // ..., items, element
         bool ok = false;
-        const lua_Integer value = toInteger(ls, -1, &ok);
+        const Item value = Item(toUnsigned64(ls, -1, &ok));
         if (!ok)
             return luaL_error(ls, "bad argument #%d to '%s' (element %d is not an integer)", arg, function.name,
                               int(n));
-        items[n - 1] = Item(value);
+        // A 0 ends the list for the host: the elements after it would be lost.
+        if (value == 0)
+            return luaL_error(ls, "bad argument #%d to '%s' (element %d is 0%s, which would end the list)", arg,
+                              function.name, int(n), sizeof(Item) < sizeof(std::uint64_t) ? " in 16 bits" : "");
+        items[n - 1] = value;
         lua_pop(ls, 1); // ..., items
     }
     items[count] = 0;
@@ -112,21 +158,30 @@ const char* const* readNames(lua_State* ls, int arg, const char* name)
         lua_rawgeti(ls, arg, int(n)); // ..., items, element
         if (lua_type(ls, -1) != LUA_TSTRING)
             luaL_error(ls, "bad argument #%d to '%s' (element %d is not a string)", arg, name, int(n));
-        items[n - 1] = lua_tostring(ls, -1);
+        // An empty name ends the list for the host; a zero byte cuts the name.
+        std::size_t length = 0;
+        items[n - 1] = lua_tolstring(ls, -1, &length);
+        if (length == 0 || std::strlen(items[n - 1]) != length)
+            luaL_error(ls, "bad argument #%d to '%s' (element %d is %s)", arg, name, int(n),
+                       length == 0 ? "empty, which would end the list" : "a string holding a zero byte");
         lua_pop(ls, 1); // ..., items
     }
     items[count] = "";
     return items;
 }
 
+Buffer makeBuffer(lua_State* ls, std::size_t size)
+{
+    auto* data = static_cast<char*>(lua_newuserdata(ls, size)); // ..., buffer
+    std::memset(data, 0, size);
+    return {data, size};
+}
+
 template <std::size_t Row>
 Buffer makeBuffer(lua_State* ls)
 {
     // Converted text grows; the host is told the size and cuts what does not fit.
-    const std::size_t size = (hostFunctions[Row].flags & BufferFromText) ? 4 * lua_objlen(ls, 1) + 64 : pathBufferSize;
-    auto* data = static_cast<char*>(lua_newuserdata(ls, size)); // ..., buffer
-    std::memset(data, 0, size);
-    return {data, size};
+    return makeBuffer(ls, (hostFunctions[Row].flags & BufferFromText) ? 4 * lua_objlen(ls, 1) + 64 : pathBufferSize);
 }
 
 // Reads the value of parameter I before the call; keepGoing, or a code to return.
@@ -136,13 +191,13 @@ int readParam(lua_State* ls, int& arg, Slots& slots)
     constexpr P kind = hostFunctions[Row].params[I];
     auto& slot = std::get<I>(slots);
     if constexpr (kind == N64)
-        slot = std::uint64_t(checkInteger(ls, arg++));
+        slot = checkUnsigned64(ls, arg++);
     else if constexpr (kind == N32)
         slot = int(checkInteger(ls, arg++));
     else if constexpr (kind == Id16)
         slot = anyID(checkInteger(ls, arg++) & 0xffff);
     else if constexpr (kind == Str)
-        slot = luaL_checkstring(ls, arg++);
+        slot = checkText(ls, arg++);
     else if constexpr (kind == List64 || kind == List16)
         return readList(ls, arg++, &slot, hostFunctions[Row]);
     else if constexpr (kind == Names)
@@ -171,13 +226,53 @@ auto passParam(Slots& slots)
 }
 
 template <typename Item>
-void pushList(lua_State* ls, const Item* items)
+void pushList(lua_State* ls, const void* block)
 {
+    const auto* items = static_cast<const Item*>(block);
     lua_newtable(ls); // list
-    for (int n = 0; items && items[n] != 0; ++n) {
+    for (int n = 0; items[n] != 0; ++n) {
         lua_pushnumber(ls, lua_Number(items[n])); // list, item
         lua_rawseti(ls, -2, n + 1);               // list
     }
+}
+
+void pushText(lua_State* ls, const void* block)
+{
+    lua_pushstring(ls, static_cast<const char*>(block));
+}
+
+// A block the host handed out, and how it becomes a Lua value.
+struct HostBlock
+{
+    void (*push)(lua_State*, const void*);
+    void* block;
+};
+
+// Protected: the value, kept under convertedValueKey.
+int convertProtected(lua_State* ls)
+{
+    const auto* host = static_cast<const HostBlock*>(takeCallData(ls, convertProtected));
+    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey)); // key
+    host->push(ls, host->block);                                       // key, value
+    lua_rawset(ls, LUA_REGISTRYINDEX);                                 // (empty)
+    return 0;
+}
+
+// Pushes the host's block as a Lua value and gives the block back, in that order of
+// safety: the conversion runs protected, the block goes back, then an error (if any)
+// goes on.
+void pushHostBlock(lua_State* ls, void (*push)(lua_State*, const void*), void* block)
+{
+    HostBlock host{push, block};
+    const int failed = callInProtection(ls, convertProtected, &host); // message?
+    vx5Functions.freeMemory(block);
+    if (failed)
+        lua_error(ls);
+    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey)); // key
+    lua_rawget(ls, LUA_REGISTRYINDEX);                                 // value
+    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey)); // value, key
+    lua_pushboolean(ls, 0);                                            // value, key, false
+    lua_rawset(ls, LUA_REGISTRYINDEX);                                 // value
 }
 
 // Pushes output I (nothing for other parameters) and releases what the host handed over;
@@ -188,21 +283,21 @@ int pushOutput(lua_State* ls, Slots& slots, bool ok)
     constexpr P kind = hostFunctions[Row].params[I];
     auto& slot = std::get<I>(slots);
     if constexpr (kind == OutStr) {
-        if (!ok && (hostFunctions[Row].flags & NilOnFailure))
+        if (ok && slot)
+            pushHostBlock(ls, pushText, slot);
+        else if (!ok && (hostFunctions[Row].flags & NilOnFailure))
             lua_pushnil(ls);
         else
-            lua_pushstring(ls, ok && slot ? slot : "");
-        if (ok && slot)
-            vx5Functions.freeMemory(slot);
+            lua_pushstring(ls, "");
         return 1;
     } else if constexpr (kind == OutList64 || kind == OutList16) {
-        if (!ok) {
+        using Item = std::remove_pointer_t<std::remove_reference_t<decltype(slot)>>;
+        if (ok && slot)
+            pushHostBlock(ls, pushList<Item>, slot);
+        else if (ok)
+            lua_newtable(ls);
+        else
             lua_pushnil(ls);
-            return 1;
-        }
-        pushList(ls, slot);
-        if (slot)
-            vx5Functions.freeMemory(slot);
         return 1;
     } else if constexpr (kind == BufPtr) {
         slot.data[slot.size - 1] = '\0'; // whatever the host wrote, the text ends in the buffer
@@ -214,6 +309,25 @@ int pushOutput(lua_State* ls, Slots& slots, bool ok)
     } else {
         return 0;
     }
+}
+
+// The position of the buffer a row's host entry fills and may cut; -1 when it has none
+// (or when the buffer is sized from the text it converts).
+template <std::size_t Row>
+constexpr int cuttableBuffer()
+{
+    if (hostFunctions[Row].flags & BufferFromText)
+        return -1;
+    for (int i = 0; i < int(paramCount(hostFunctions[Row])); ++i)
+        if (hostFunctions[Row].params[i] == BufPtr)
+            return i;
+    return -1;
+}
+
+// Whether the host may have cut what it wrote: it filled the buffer.
+bool filled(const Buffer& buffer)
+{
+    return ::strnlen(buffer.data, buffer.size) >= buffer.size - 1;
 }
 
 template <std::size_t Row>
@@ -263,12 +377,29 @@ int callHost(lua_State* ls, std::index_sequence<I...>)
 
     unsigned int code = ERROR_ok;
     std::uint64_t value = 0;
-    if constexpr (returns == R::Code)
-        code = host(passParam<Row, I>(slots)...);
-    else if constexpr (returns == R::U64)
-        value = host(passParam<Row, I>(slots)...);
-    else
-        host(passParam<Row, I>(slots)...);
+    const auto callOnce = [&] {
+        if constexpr (returns == R::Code)
+            code = host(passParam<Row, I>(slots)...);
+        else if constexpr (returns == R::U64)
+            value = host(passParam<Row, I>(slots)...);
+        else
+            host(passParam<Row, I>(slots)...);
+    };
+    callOnce();
+    if constexpr (cuttableBuffer<Row>() >= 0) {
+        // A cut list of folders can name another folder, a cut path another file: the
+        // buffer grows until the answer fits, and an answer that never fits is an error.
+        Buffer& buffer = std::get<cuttableBuffer<Row>()>(slots);
+        while (code == ERROR_ok && filled(buffer) && buffer.size < maxBufferSize) {
+            luaL_checkstack(ls, 1, "no room for a larger buffer");
+            buffer = makeBuffer(ls, buffer.size * 2);
+            std::get<cuttableBuffer<Row>() + 1>(slots) = buffer.size;
+            callOnce();
+        }
+        if (code == ERROR_ok && filled(buffer))
+            return luaL_error(ls, "vx5.%s: the client's answer is longer than %d bytes", function.name,
+                              int(maxBufferSize));
+    }
     if constexpr (function.failure != nullptr) {
         if (code != ERROR_ok)
             std::printf(function.failure, int(code));
@@ -305,6 +436,9 @@ const auto callbackList = makeCallbackList(std::make_index_sequence<hostFunction
 
 void registerVX5Lib(lua_State* state)
 {
-    luaL_register(state, "vx5", callbackList.data()); // vx5
-    lua_pop(state, 1);                                 // (empty)
+    luaL_register(state, "vx5", callbackList.data());                      // vx5
+    lua_pushlightuserdata(state, const_cast<char*>(&convertedValueKey)); // vx5, key
+    lua_pushboolean(state, 0);                                           // vx5, key, false
+    lua_rawset(state, LUA_REGISTRYINDEX);                                // vx5
+    lua_pop(state, 1);                                                   // (empty)
 }

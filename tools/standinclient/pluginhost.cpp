@@ -143,6 +143,8 @@ struct Fake<Row, std::index_sequence<I...>>
         QStringList shown;
         (void)(shown << ... << argumentText<function.params[I]>(values));
         record(QLatin1String(function.name) + QLatin1Char('(') + shown.join(QLatin1String(", ")) + QLatin1Char(')'));
+        if (currentHost && currentHost->whileCalled.contains(function.entry))
+            currentHost->whileCalled.value(function.entry)();
         FakeResult result = resultFor(function.entry);
         if constexpr (function.entry == 187) { // getDirectories: a client lists the folder
             if (!currentHost || !currentHost->results.contains(187))

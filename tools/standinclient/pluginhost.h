@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // What a faked host entry answers: its code and, on success, its output.
 struct FakeResult
 {
@@ -72,6 +74,9 @@ public:
     QStringList calls;
     // What the entries answer, by position (ERROR_ok and empty output unless set).
     QMap<int, FakeResult> results;
+    // What the client does while the plug-in calls the entry at a position, before it
+    // answers (runs its event loop, say, in which the user presses a button).
+    QMap<int, std::function<void()>> whileCalled;
     // Memory the fakes handed out that has not come back through freeMemory, and
     // releases of memory that was not handed out.
     QSet<void*> outstanding;
