@@ -6,6 +6,7 @@
 //   bench_luaplugin lifecycle [R E] R rounds of init, E events, shutdown (run it under
 //                                   valgrind or a sanitizer to check for leaks)
 #include "luahelpers.h"
+#include "luatimelimit.h"
 #include "plugin.h"
 
 extern "C" {
@@ -125,7 +126,7 @@ int runDispatch(long events)
         std::fprintf(stderr, "a handler call failed\n");
         return 1;
     }
-    std::printf("events:              %ld\n", events);
+    std::printf("events:              %ld (the plug-in's time limit on: %d ms)\n", events, defaultTimeLimitMs);
     std::printf("dispatcher:          %.0f calls/s\n", events / ours);
     std::printf("hand-written pcall:  %.0f calls/s\n", events / hand);
     std::printf("dispatcher / baseline time: %.2f (target <= 1.30)\n", ours / hand);
