@@ -134,9 +134,18 @@ struct Menus
     bool produced = false;
 };
 
+// The text, cut to what a record holds; a cut never splits a UTF-8 character.
 char* copyText(char* target, lua_State* ls, int index)
 {
-    std::snprintf(target, menuTextSize, "%s", lua_tostring(ls, index));
+    const char* text = lua_tostring(ls, index);
+    std::size_t length = std::strlen(text);
+    if (length >= menuTextSize) {
+        length = menuTextSize - 1;
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xc0) == 0x80)
+            --length; // text[length] continues a character: cut before that character
+    }
+    std::memcpy(target, text, length);
+    target[length] = '\0';
     return target;
 }
 
@@ -177,7 +186,7 @@ MenuItem* makeMenuItem(lua_State* ls)
 // and reads the result raw: no metamethod runs, so nothing raises once memory is taken.
 int createMenusProtected(lua_State* ls)
 {
-    auto* menus = static_cast<Menus*>(lua_touserdata(ls, 1));
+    auto* menus = static_cast<Menus*>(takeCallData(ls, createMenusProtected));
     lua_getglobal(ls, "createMenus"); // createMenus?
     if (!lua_isfunction(ls, -1))
         return 0;
@@ -256,9 +265,11 @@ void vx5plugin_initMenus(MenuItem*** menuItems, char** menuIcon)
     }
     Menus menus;
     const int top = lua_gettop(L);
-    if (lua_cpcall(L, createMenusProtected, &menus) != 0)
+    enterClientCall();
+    if (callInProtection(L, createMenusProtected, &menus) != 0)
         std::printf("Failed to call createMenus.\n");
     lua_settop(L, top);
+    leaveClientCall();
     if (!menus.produced) { // nothing, or stopped before anything was taken
         std::free(menus.icon);
         return;

@@ -1,34 +1,14 @@
 #include "luaconfigdialog.h"
 
 #include "luahelpers.h"
+#include "luamodules.h"
 #include "ui_luaconfigdialog.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSettings>
 
 #include <cstdio>
-
-namespace {
-
-const QString configFile = QStringLiteral("luaconfig.ini");
-const QString modulesGroup = QStringLiteral("Modules");
-
-// The host's path, or "" when it does not fit (a cut path would name another folder).
-QString hostPath(HostPathGetter getter)
-{
-    char path[hostPathSize];
-    return getHostPath(getter, path) ? QString::fromLocal8Bit(path) : QString();
-}
-
-QString configFilePath()
-{
-    return LuaConfigDialog::getVX5ConfigPath() + configFile;
-}
-
-} // namespace
 
 LuaConfigDialog* LuaConfigDialog::m_instance = nullptr;
 
@@ -60,22 +40,18 @@ LuaConfigDialog::~LuaConfigDialog()
 
 QString LuaConfigDialog::getVX5ConfigPath()
 {
-    return hostPath(vx5Functions.getConfigPath);
+    return hostFolderPath(vx5Functions.getConfigPath);
 }
 
 QString LuaConfigDialog::getVX5PluginPath()
 {
-    return hostPath(vx5Functions.getPluginPath);
+    return hostFolderPath(vx5Functions.getPluginPath);
 }
 
 void LuaConfigDialog::collectLuaModules()
 {
-    const QDir folder(getVX5PluginPath() + QLatin1String("lua_plugin/"));
-    const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
     const QMap<QString, bool> stored = loadConfig();
-    for (const QString& name : names) {
-        if (!QFileInfo::exists(folder.filePath(name + QLatin1String("/init.lua"))))
-            continue;
+    for (const QString& name : luaModuleNames()) { // the modules the loader loads
         auto* item = new QListWidgetItem(name, ui->luaModulesListWidget);
         item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
         const bool on = stored.value(name, true); // a module nobody switched off is on
@@ -86,29 +62,17 @@ void LuaConfigDialog::collectLuaModules()
 
 QMap<QString, bool> LuaConfigDialog::loadConfig()
 {
-    QMap<QString, bool> modules;
-    QSettings settings(configFilePath(), QSettings::IniFormat);
-    const int count = settings.beginReadArray(modulesGroup);
-    for (int i = 0; i < count; ++i) {
-        settings.setArrayIndex(i);
-        const QString on = settings.value(QStringLiteral("on")).toString();
-        const QString off = settings.value(QStringLiteral("off")).toString();
-        if (!on.isEmpty())
-            modules.insert(on, true);
-        else if (!off.isEmpty())
-            modules.insert(off, false);
-    }
-    settings.endArray();
-    return modules;
+    return storedModuleChoices();
 }
 
 bool LuaConfigDialog::saveConfig()
 {
     // Modules that are not there now (a folder moved away for a while) keep their choice.
     QMap<QString, bool> remembered = loadConfig();
-    QSettings settings(configFilePath(), QSettings::IniFormat);
-    settings.remove(modulesGroup);
-    settings.beginWriteArray(modulesGroup);
+    const QString configFilePath = luaConfigFilePath();
+    QSettings settings(configFilePath, QSettings::IniFormat);
+    settings.remove(QStringLiteral("Modules"));
+    settings.beginWriteArray(QStringLiteral("Modules"));
     bool changed = false;
     int index = 0;
     const auto write = [&settings, &index](const QString& name, bool on) {
@@ -126,8 +90,8 @@ bool LuaConfigDialog::saveConfig()
         write(it.key(), it.value());
     settings.endArray();
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        const QString text = tr("Could not write %1; the modules stay as they are.").arg(configFilePath());
+    if (configFilePath.isEmpty() || settings.status() != QSettings::NoError) {
+        const QString text = tr("Could not write %1; the modules stay as they are.").arg(configFilePath);
         std::printf("LUA_PLUGIN: %s\n", qPrintable(text));
         if (QGuiApplication::platformName() != QLatin1String("offscreen"))
             QMessageBox::warning(parentWidget(), windowTitle(), text);
@@ -138,10 +102,8 @@ bool LuaConfigDialog::saveConfig()
 
 void LuaConfigDialog::onAccepted()
 {
-    if (saveConfig()) {
-        closeLua();
-        initLua();
-    }
+    if (saveConfig())
+        restartLua();
 }
 
 void openLuaConfigDialog(QWidget* parent)

@@ -10,8 +10,8 @@ class Ui_LuaConfigDialog;
 
 // The dialog in which the user switches Lua modules (folders of "lua_plugin/" with an
 // "init.lua") on and off. The choice is kept in "luaconfig.ini" in the client's
-// configuration folder; when it changed, the Lua state restarts so that the events
-// script loads the modules anew.
+// configuration folder; when it changed, the Lua state restarts (once no script runs)
+// and loads the modules anew.
 class LuaConfigDialog : public QDialog
 {
     Q_OBJECT

@@ -1,6 +1,8 @@
 #include "luahelpers.h"
 
+#include "luamodules.h"
 #include "luapatternguard.h"
+#include "luatimelimit.h"
 #include "vx5lualib.h"
 
 extern "C" {
@@ -13,6 +15,8 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <sys/stat.h>
 
 lua_State* L = nullptr;
 char* pluginID = nullptr;
@@ -27,6 +31,17 @@ constexpr char eventsScript[] = "lua_plugin/vx5events.lua";
 // Registry reference of the protected dispatcher below, made once per state so that a
 // dispatch allocates no closure.
 int dispatcherRef = LUA_NOREF;
+
+// The plug-in's protected functions get their data from here, not from a Lua argument:
+// a script can reach such a function (in the registry, or on the call stack through the
+// debug library) and call it with any value, but it finds no data meant for it.
+lua_CFunction pendingBody = nullptr;
+void* pendingData = nullptr;
+
+// Calls from the client into Lua that have not returned yet, and a restart asked for
+// while one ran.
+int clientCalls = 0;
+bool restartPending = false;
 
 // Room for a number formatted as Lua formats it (LUA_NUMBER_FMT, "%.14g").
 constexpr std::size_t numberTextSize = 32;
@@ -164,22 +179,67 @@ bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name, bool gl
     return false;
 }
 
-// Runs under lua_pcall with the ProtectedCall as light userdata: the lookup, the pushes
-// and the call itself may raise (a metatable on the globals, a full stack, the handler),
-// and every such error ends in callProtected instead of Lua's panic handler.
+// Runs under lua_pcall with the ProtectedCall pending: the lookup, the pushes and the call
+// itself may raise (a metatable on the globals, a full stack, the handler), and every such
+// error ends in callProtected instead of Lua's panic handler.
 int dispatchProtected(lua_State* ls)
 {
-    auto* call = static_cast<ProtectedCall*>(lua_touserdata(ls, 1)); // call
+    auto* call = static_cast<ProtectedCall*>(takeCallData(ls, dispatchProtected));
     if (pushLuaFunction(ls, call->errorBuffer, call->name, call->globalName)) // function
         call->status = call->body(ls, call->data);
     return 0;
 }
 
+// The debug library lets a script reach what Lua's own C functions rely on: the upvalues
+// of a C function (an iterator's subject, a coroutine wrapper's thread) and the
+// environment of a userdata (a file's close function). Replaced there, Lua's functions
+// would use a table as a string or call a null function: those two changes are refused.
+lua_CFunction debugSetUpvalue = nullptr;
+lua_CFunction debugSetEnvironment = nullptr;
+
+int guardedSetUpvalue(lua_State* ls)
+{
+    if (lua_iscfunction(ls, 1))
+        return luaL_argerror(ls, 1, "the upvalues of a C function cannot be changed");
+    return debugSetUpvalue(ls);
+}
+
+int guardedSetEnvironment(lua_State* ls)
+{
+    if (lua_type(ls, 1) == LUA_TUSERDATA || lua_iscfunction(ls, 1))
+        return luaL_argerror(ls, 1, "the environment of a userdata or C function cannot be changed");
+    return debugSetEnvironment(ls);
+}
+
+void guardDebugLibrary(lua_State* ls)
+{
+    lua_getglobal(ls, "debug"); // debug
+    if (lua_istable(ls, -1)) {
+        lua_getfield(ls, -1, "setupvalue"); // debug, setupvalue
+        debugSetUpvalue = lua_tocfunction(ls, -1);
+        lua_getfield(ls, -2, "setfenv"); // debug, setupvalue, setfenv
+        debugSetEnvironment = lua_tocfunction(ls, -1);
+        lua_pop(ls, 2); // debug
+        if (debugSetUpvalue) {
+            lua_pushcfunction(ls, guardedSetUpvalue); // debug, guard
+            lua_setfield(ls, -2, "setupvalue");       // debug
+        }
+        if (debugSetEnvironment) {
+            lua_pushcfunction(ls, guardedSetEnvironment); // debug, guard
+            lua_setfield(ls, -2, "setfenv");              // debug
+        }
+    }
+    lua_pop(ls, 1); // (empty)
+}
+
 int openState(lua_State* ls)
 {
+    const int limitMs = *static_cast<const int*>(takeCallData(ls, openState));
     luaL_openlibs(ls);
     guardPatternFunctions(ls);
+    guardDebugLibrary(ls);
     registerVX5Lib(ls);
+    installTimeLimit(ls, limitMs);
     lua_pushcfunction(ls, dispatchProtected); // dispatcher
     dispatcherRef = luaL_ref(ls, LUA_REGISTRYINDEX);
     return 0;
@@ -198,6 +258,57 @@ void l_error(char* buffer, const char* format, ...)
         std::vsnprintf(buffer, errorBufferSize, format, args);
         va_end(args);
     }
+}
+
+int callInProtection(lua_State* ls, lua_CFunction body, void* data)
+{
+    pendingBody = body;
+    pendingData = data;
+    const int status = lua_cpcall(ls, body, nullptr);
+    pendingBody = nullptr;
+    pendingData = nullptr;
+    return status;
+}
+
+void* takeCallData(lua_State* ls, lua_CFunction body)
+{
+    if (pendingBody != body || !pendingData)
+        luaL_error(ls, "this function of the plug-in cannot be called from a script");
+    void* data = pendingData;
+    pendingBody = nullptr;
+    pendingData = nullptr;
+    return data;
+}
+
+void enterClientCall()
+{
+    if (clientCalls++ == 0)
+        startTimeLimit();
+}
+
+void leaveClientCall()
+{
+    if (--clientCalls > 0)
+        return;
+    stopTimeLimit(L);
+    if (restartPending) {
+        restartPending = false;
+        closeLua();
+        initLua();
+    }
+}
+
+void restartLua()
+{
+    // Closing the state under a script that still runs (the client may run its event loop
+    // inside a vx5 call, and the user press OK there) would pull the ground from under it.
+    if (clientCalls > 0) {
+        std::printf("LUA_PLUGIN: restarting Lua when the running script returns\n");
+        restartPending = true;
+        return;
+    }
+    closeLua();
+    initLua();
 }
 
 bool getHostPath(HostPathGetter getter, char (&buffer)[hostPathSize])
@@ -235,14 +346,20 @@ int callProtected(ProtectedCall& call)
         return 1;
     }
     call.status = 1;
+    enterClientCall();
     lua_rawgeti(L, LUA_REGISTRYINDEX, dispatcherRef); // dispatcher
-    lua_pushlightuserdata(L, &call);                  // dispatcher, call
-    if (lua_pcall(L, 1, 0, 0) != 0) {                 // message
+    pendingBody = dispatchProtected;
+    pendingData = &call;
+    const int failed = lua_pcall(L, 0, 0, 0); // message?
+    pendingBody = nullptr;
+    pendingData = nullptr;
+    if (failed) {
         char numberText[numberTextSize];
         l_error(call.errorBuffer, "Error running Lua function '%s': %s\n", call.name, errorText(L, -1, numberText));
         call.status = 1;
         lua_pop(L, 1); // (as found)
     }
+    leaveClientCall();
     return call.status;
 }
 
@@ -278,38 +395,44 @@ int initLua()
     // client unloads the plug-in, and the client's next getenv would crash.
     std::snprintf(luaPath, sizeof luaPath, luaPathFormat, path);
     setenv("LUA_PATH", luaPath, 1);
+    int limitMs = configuredTimeLimitMs();
 
     L = luaL_newstate();
     if (!L) {
         std::printf("Failed to create Lua state. Aborting...\n");
         return 1;
     }
-    if (lua_cpcall(L, openState, nullptr) != 0) {
+    if (callInProtection(L, openState, &limitMs) != 0) {
         char numberText[numberTextSize];
         std::printf("Failed to open the Lua libraries: %s\n", errorText(L, -1, numberText));
         closeLua();
         return 1;
     }
-    return loadLuaScript(scriptPath);
+    const int status = loadLuaScript(scriptPath);
+    loadLuaModules();
+    return status;
 }
 
 void closeLua()
 {
     std::printf("Shutting down Lua interpreter\n");
     if (L) {
+        // Finalisers run now, under the time limit like every other call into Lua.
+        enterClientCall();
         lua_close(L);
         L = nullptr;
+        leaveClientCall();
     }
 }
 
 namespace {
 
-// Loads and runs the script whose path is the light userdata argument. Protected as a
-// whole: loading allocates, and with it a garbage-collection step may run a finaliser
-// of an earlier script that raises.
+// Loads and runs the script whose path is pending. Protected as a whole: loading
+// allocates, and with it a garbage-collection step may run a finaliser of an earlier
+// script that raises.
 int loadProtected(lua_State* ls)
 {
-    const char* path = static_cast<const char*>(lua_touserdata(ls, 1));
+    const char* path = static_cast<const char*>(takeCallData(ls, loadProtected));
     if (luaL_loadfile(ls, path) != 0) // chunk or message
         return lua_error(ls);
     // A script's results are of no use to anyone; dropping them keeps the stack balanced.
@@ -325,13 +448,21 @@ int loadLuaScript(const char* path)
         std::printf("No Lua state when trying to load lua script.\n");
         return 1;
     }
+    // Only a regular file: opening a pipe would wait for a writer for ever.
+    struct stat info{};
+    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        std::printf("Failed to load lua script: %s\nnot a regular file\n", path);
+        return 1;
+    }
     const int top = lua_gettop(L);
-    // lua_cpcall takes a non-const pointer; the path is only read.
-    const int status = lua_cpcall(L, loadProtected, const_cast<char*>(path)); // message?
+    enterClientCall();
+    // The path is only read.
+    const int status = callInProtection(L, loadProtected, const_cast<char*>(path)); // message?
     if (status != 0) {
         char numberText[numberTextSize];
         std::printf("Failed to load lua script: %s\n%s\n", path, errorText(L, -1, numberText));
     }
     lua_settop(L, top);
+    leaveClientCall();
     return status == 0 ? 0 : 1;
 }

@@ -32,6 +32,22 @@ bool getHostPath(HostPathGetter getter, char (&buffer)[hostPathSize]);
 int initLua();
 void closeLua();
 int loadLuaScript(const char* path);
+// closeLua and initLua, or, while a call into Lua is in progress, the same as soon as the
+// outermost one returns.
+void restartLua();
+
+// Every call from the client into Lua (events, console, menus, loading scripts and
+// modules, closing the state) is wrapped in these: the outermost one runs under the time
+// limit, and a restart asked for meanwhile happens when it ends.
+void enterClientCall();
+void leaveClientCall();
+
+// Runs body under lua_cpcall with data pending for it; body takes the data with
+// takeCallData(ls, body) as its first act. A script that gets hold of such a function
+// and calls it finds no data pending for it and gets a Lua error. Returns lua_cpcall's
+// status (with the error message on the stack when it failed).
+int callInProtection(lua_State* ls, lua_CFunction body, void* data);
+void* takeCallData(lua_State* ls, lua_CFunction body);
 
 // Prints the formatted text to standard error; with a buffer (512 bytes), also writes it there.
 void l_error(char* buffer, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -39,62 +39,8 @@ function onServerErrorEvent(connection, errorMessage, error, extraMessage)
   show("onServerErrorEvent", string.format("%s (%d) %s", tostring(errorMessage), error, tostring(extraMessage)))
 end
 
--- Modules: every folder of lua_plugin/ with an init.lua is a module, loaded here unless
--- the user switched it off in the plug-in's settings dialog (stored in luaconfig.ini in
--- the client's configuration folder; a module the file does not name counts as on).
--- A module's init.lua runs once per start of the Lua state; what it returns is kept in
--- the global table "modules" under the module's name.
-local function moduleChoices()
-  local choices = {}
-  local file = io.open(vx5.getConfigPath() .. "luaconfig.ini", "r")
-  if not file then
-    return choices
-  end
-  local inModules = false
-  for line in file:lines() do
-    local section = line:match("^%s*%[(.-)%]%s*$")
-    if section then
-      inModules = section == "Modules"
-    elseif inModules then
-      local state, name = line:match("^%s*%d+\\(o[nf]f?)%s*=%s*(.-)%s*$")
-      if name then
-        name = name:match('^"(.*)"$') or name
-      end
-      if (state == "on" or state == "off") and name ~= "" then
-        choices[name] = state == "on"
-      end
-    end
-  end
-  file:close()
-  return choices
-end
-
-local function loadModules()
-  local moduleFolder = vx5.getPluginPath() .. "lua_plugin/"
-  local choices = moduleChoices()
-  -- The client lists the folder's sub-folders one a line.
-  for name in vx5.getDirectories(moduleFolder):gmatch("[^\n]+") do
-    local init = moduleFolder .. name .. "/init.lua"
-    local file = io.open(init, "r")
-    if file then
-      file:close()
-      if choices[name] ~= false then
-        local ok, result = pcall(dofile, init)
-        if ok then
-          modules[name] = result == nil and true or result
-          print("Lua: module " .. name .. " loaded")
-        else
-          print("Lua: module " .. name .. " failed: " .. tostring(result))
-        end
-      end
-    end
-  end
-end
-
-modules = {}
-local ok, problem = pcall(loadModules)
-if not ok then
-  print("Lua: modules not loaded: " .. tostring(problem))
-end
+-- Modules (folders of lua_plugin/ with an init.lua) are loaded by the plug-in once this
+-- script has run, each unless the user switched it off in the plug-in's settings dialog;
+-- what a module's init.lua returns is kept in the global table "modules" under its name.
 
 print("Lua: events script loaded")

@@ -1,6 +1,7 @@
 #include "luahelpers.h"
 #include "plugin.h"
 #include "support/capturedoutput.h"
+#include "support/gzipfile.h"
 #include "support/luadescribe.h"
 
 extern "C" {
@@ -82,6 +83,10 @@ private slots:
     void patternFunctions();
     void secondInitClosesFirstState();
     void pluginPathTooLongIsRefused();
+    void pluginFunctionsRefuseScripts();
+    void timeLimit_data();
+    void timeLimit();
+    void everyModuleLoadsUnderItsOwnLimit();
 
 private:
     void writeEventsScript(const QByteArray& content);
@@ -98,6 +103,7 @@ void LuaDispatchTest::init()
     QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("lua_plugin")));
     VX5Functions table{};
     table.getPluginPath = testPluginPath;
+    table.getConfigPath = testPluginPath; // luaconfig.ini beside the scripts
     vx5plugin_setFunctionPointers(table);
     writeEventsScript(recorder);
     CapturedOutput quiet;
@@ -473,6 +479,19 @@ void LuaDispatchTest::patternFunctions_data()
                                          << QStringLiteral("true 1 300");
     QTest::newRow("ordinary captures") << QByteArray("return pcall(string.match, 'key=value', '(%w+)=(%w+)')")
                                        << QStringLiteral("true key value");
+    const QString tooLong = QStringLiteral("false pattern too complex for this subject (its matching would take too long)");
+    QTest::newRow("optional items against a near miss")
+        << QByteArray("return pcall(string.find, ('a'):rep(40), ('a?'):rep(40) .. ('a'):rep(40))") << tooLong;
+    QTest::newRow("a trim of 40,000 spaces")
+        << QByteArray("return pcall(string.match, 'x' .. (' '):rep(40000) .. 'x', '^%s*(.-)%s*$')") << tooLong;
+    QTest::newRow("the same trim of a line") << QByteArray("return pcall(string.match, '  key = value  ', '^%s*(.-)%s*$')")
+                                             << QStringLiteral("true key = value");
+    QTest::newRow("a long subject matched in one pass")
+        << QByteArray("return pcall(function() return #(('ab '):rep(100000)):gsub('%s+', '') end)")
+        << QStringLiteral("true 200000");
+    QTest::newRow("an iterator's subject cannot be swapped")
+        << QByteArray("return pcall(debug.setupvalue, string.gmatch('a', 'a'), 1, {})")
+        << QStringLiteral("false bad argument #1 to '?' (the upvalues of a C function cannot be changed)");
     QTest::newRow("argument errors keep the name")
         << QByteArray("return pcall(function() return string.match(nil, 'x') end)")
         << QStringLiteral("false bad argument #1 to 'match' (string expected, got nil)");
@@ -513,6 +532,119 @@ void LuaDispatchTest::pluginPathTooLongIsRefused()
     QVERIFY(!L);
     QVERIFY2(output.standardOutput().contains("Plugin path too long: not loading the Lua scripts\n"),
              output.standardOutput().constData());
+}
+
+// The plug-in's protected functions are reachable from scripts (the dispatcher in the
+// registry, the others on the call stack while they run); called from a script, with any
+// argument, they refuse instead of taking a value for their own data.
+void LuaDispatchTest::pluginFunctionsRefuseScripts()
+{
+    writeEventsScript(recorder + R"lua(
+captured = {loader = debug.getinfo(2, "f").func}
+for _, value in pairs(debug.getregistry()) do
+  if type(value) == "function" then captured.registry = value end
+end
+function createMenus() captured.menus = debug.getinfo(2, "f").func return {} end
+function capture() captured.dispatcher = debug.getinfo(2, "f").func end
+function callCaptured()
+  local refusals = 0
+  for _, f in pairs(captured) do
+    for _, argument in ipairs({false, newproxy(), "x"}) do
+      local ok, message = pcall(f, argument)
+      if not ok and message:find("cannot be called from a script", 1, true) then refusals = refusals + 1 end
+    end
+  end
+  outcome = refusals
+end
+)lua");
+    CapturedOutput quiet;
+    QCOMPARE(startPlugin(), 0);
+    MenuItem** items = nullptr;
+    char* icon = nullptr;
+    vx5plugin_initMenus(&items, &icon);
+    std::free(items);
+    QCOMPARE(callLuaFunction(nullptr, "capture", ""), 0);
+    QCOMPARE(callLuaFunction(nullptr, "callCaptured", ""), 0);
+    QCOMPARE(globalString("outcome"), QStringLiteral("12")); // four functions, three arguments each
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 3), 0);
+    QCOMPARE(globalString("received"), QStringLiteral("1: number:3"));
+}
+
+// Each row: the limit in luaconfig.ini, the body of the handler, and the end of its error
+// ("" when it succeeds). The state serves the next call either way.
+void LuaDispatchTest::timeLimit_data()
+{
+    QTest::addColumn<QByteArray>("limit");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("error");
+
+    const QByteArray stopped = "the script ran longer than its time limit of 200 ms (timeLimitMs in [Limits] of "
+                               "luaconfig.ini)\n";
+    const QByteArray busy = "local t = os.clock() while os.clock() - t < 0.4 do end";
+    QTest::newRow("an endless loop") << QByteArray("200") << QByteArray("while true do end") << stopped;
+    QTest::newRow("a loop that catches the error")
+        << QByteArray("200") << QByteArray("while true do pcall(function() while true do end end) end") << stopped;
+    QTest::newRow("a handler that loops")
+        << QByteArray("200")
+        << QByteArray("while true do xpcall(function() while true do end end, function() while true do end end) end")
+        << stopped;
+    QTest::newRow("a coroutine made before the call")
+        << QByteArray("200") << QByteArray("while true do coroutine.resume(spinning) end") << stopped;
+    QTest::newRow("a coroutine made in the call")
+        << QByteArray("200") << QByteArray("coroutine.wrap(function() while true do end end)()") << stopped;
+    QTest::newRow("the hook cannot be lifted")
+        << QByteArray("200") << QByteArray("debug.sethook() while true do end")
+        << QByteArray("debug.sethook is not available: the plug-in's time limit uses the hook\n");
+    QTest::newRow("a busy call within the limit") << QByteArray("2000") << busy << QByteArray();
+    QTest::newRow("a busy call without a limit") << QByteArray("0") << busy << QByteArray();
+    QTest::newRow("the same beyond the limit") << QByteArray("200") << busy << stopped;
+}
+
+void LuaDispatchTest::timeLimit()
+{
+    QFETCH(QByteArray, limit);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, error);
+
+    QVERIFY(writeFile(folder->path() + "/luaconfig.ini", "[Limits]\ntimeLimitMs=" + limit + "\n"));
+    writeEventsScript(recorder + "spinning = coroutine.create(function() while true do end end)\n"
+                                 "function work() " + body + " end\n");
+    {
+        CapturedOutput quiet;
+        QCOMPARE(startPlugin(), 0);
+    }
+    QByteArray reported;
+    {
+        CapturedOutput output;
+        QCOMPARE(callLuaFunction(nullptr, "work", ""), error.isEmpty() ? 0 : 1);
+        reported = output.standardError();
+    }
+    QVERIFY2(reported.endsWith(error), reported.constData());
+    QCOMPARE(callLuaFunction(nullptr, "record", "i", 4), 0);
+    QCOMPARE(globalString("received"), QStringLiteral("1: number:4"));
+}
+
+// Each module loads as a call of its own: one that never ends is stopped, and the others
+// still load.
+void LuaDispatchTest::everyModuleLoadsUnderItsOwnLimit()
+{
+    QVERIFY(writeFile(folder->path() + "/luaconfig.ini", "[Limits]\ntimeLimitMs=200\n"));
+    for (const char* name : {"endless", "fine"}) {
+        QVERIFY(QDir(folder->path()).mkpath(QStringLiteral("lua_plugin/") + name));
+        QVERIFY(writeFile(folder->path() + "/lua_plugin/" + name + "/init.lua",
+                          qstrcmp(name, "fine") == 0 ? "return 'fine'" : "while true do end"));
+    }
+    QByteArray printed;
+    {
+        CapturedOutput output;
+        QCOMPARE(startPlugin(), 0);
+        printed = output.standardOutput();
+    }
+    QVERIFY2(printed.contains("Lua: module endless failed: ") && printed.contains("time limit of 200 ms") &&
+                 printed.contains("Lua: module fine loaded"),
+             printed.constData());
+    QCOMPARE(runLua("moduleResult = modules.fine"), QString());
+    QCOMPARE(globalString("moduleResult"), QStringLiteral("fine"));
 }
 
 QTEST_GUILESS_MAIN(LuaDispatchTest)

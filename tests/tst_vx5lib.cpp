@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 // One row per vx5 function: the Lua call, the host entry, what the fake answers
@@ -167,6 +169,9 @@ private slots:
     void menus_data();
     void menus();
     void moduleDialog();
+    void everyModuleLoadsAsTheDialogShowsIt();
+    void restartWaitsForTheRunningScript();
+    void hostMemoryComesBackWhenAFinaliserRaises();
     void withoutPluginId();
     void memoryComesBack();
 
@@ -345,6 +350,33 @@ void Vx5LibraryTest::failures_data()
     QTest::newRow("beyond 64 bits") << QByteArray("requestClientPoke(1e300, 5, 'x')") << 65 << 0 << ""
                                     << "error: bad argument #1 to 'requestClientPoke' (number out of the integer range)"
                                     << QByteArray() << false;
+    // Values the host would take as the end of a list, or cut: refused, naming the element.
+    QTest::newRow("a 16-bit ID that is 0 when cut") << QByteArray("requestMuteClients(1, {1, 65536, 3})") << 63 << 0 << ""
+                                                    << "error: bad argument #2 to 'requestMuteClients' (element 2 is 0 in "
+                                                       "16 bits, which would end the list)"
+                                                    << QByteArray() << false;
+    QTest::newRow("an ID 0") << QByteArray("requestChannelSubscribe(1, {5, 0})") << 58 << 0 << ""
+                             << "error: bad argument #2 to 'requestChannelSubscribe' (element 2 is 0, which would end "
+                                "the list)"
+                             << QByteArray() << false;
+    QTest::newRow("an empty name") << QByteArray("getChannelIDFromChannelNames(1, {'a', ''})") << 86 << 0 << ""
+                                   << "error: bad argument #2 to 'getChannelIDFromChannelNames' (element 2 is empty, "
+                                      "which would end the list)"
+                                   << QByteArray() << false;
+    QTest::newRow("a name holding a zero byte") << QByteArray("getChannelIDFromChannelNames(1, {'a\\0b'})") << 86 << 0
+                                                << ""
+                                                << "error: bad argument #2 to 'getChannelIDFromChannelNames' (element 1 "
+                                                   "is a string holding a zero byte)"
+                                                << QByteArray() << false;
+    QTest::newRow("a message holding a zero byte")
+        << QByteArray("requestSendServerTextMsg(1, 'a\\0b')") << 55 << 0 << ""
+        << "error: bad argument #2 to 'requestSendServerTextMsg' (string holds a zero byte)" << QByteArray() << false;
+    QTest::newRow("an ID of 2^63, as getters hand out") << QByteArray("requestChannelDescription(1, 2^63)") << 62 << 0
+                                                        << "" << "number:0" << QByteArray() << true;
+    QTest::newRow("2^64 is no ID") << QByteArray("requestChannelDescription(1, 2^64)") << 62 << 0 << ""
+                                   << "error: bad argument #2 to 'requestChannelDescription' (number out of the "
+                                      "integer range)"
+                                   << QByteArray() << false;
     QTest::newRow("missing argument") << QByteArray("requestClientPoke(1, 5)") << 65 << 0 << ""
                                       << "error: bad argument #3 to 'requestClientPoke' (string expected, got no value)"
                                       << QByteArray() << false;
@@ -399,6 +431,8 @@ void Vx5LibraryTest::console_data()
                                            << QByteArray();
     QTest::newRow("load a missing script") << QByteArray("/lua load missing.lua") << "Error loading lua script: "
                                            << QByteArray("scriptPath: ");
+    QTest::newRow("load a pipe") << QByteArray("/lua load pipe.lua") << "Error loading lua script: "
+                                 << QByteArray("not a regular file");
     QTest::newRow("load") << QByteArray("/lua load echo.lua") << "Lua script loaded" << QByteArray("scriptPath: ");
 }
 
@@ -421,6 +455,8 @@ function echo(...) vx5.printMessageToCurrentTab("echo: " .. describe(...)) end
 tools = {echo = echo}
 )lua");
     QCOMPARE(console("/lua load echo.lua"), QString());
+    const QString pipe = QDir(folder.path()).filePath("plugins/lua_plugin/pipe.lua");
+    QVERIFY(QFileInfo::exists(pipe) || ::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
     host->calls.clear();
     QByteArray said;
     QCOMPARE(console(line, &said), QString());
@@ -471,6 +507,10 @@ void Vx5LibraryTest::menus_data()
     QTest::newRow("a text longer than a record holds")
         << QByteArray("return {'x', 'i', {1, 2, ('t'):rep(300), 'a'}}") << QStringList{"1 2 " + QString(127, 't') + " a"}
         << QByteArray("i") << QByteArray();
+    // 126 bytes, then a character of two: cut before it, not inside.
+    QTest::newRow("a text cut at a character") << QByteArray("return {'x', 'i', {1, 2, ('t'):rep(126) .. ('\\195\\169'):rep(3), 'a'}}")
+                                               << QStringList{"1 2 " + QString(126, 't') + " a"} << QByteArray("i")
+                                               << QByteArray();
 }
 
 void Vx5LibraryTest::menus()
@@ -580,6 +620,132 @@ void Vx5LibraryTest::moduleDialog()
     QTRY_VERIFY(!moduleDialogWindow());
     CapturedOutput quiet;
     QCOMPARE(host->start(), 0);
+}
+
+// Hundreds of modules, and names a list of lines or a settings file must take care of:
+// every module loads unless switched off, exactly as the dialog lists and switches them,
+// whatever luaconfig.ini claims about its size.
+void Vx5LibraryTest::everyModuleLoadsAsTheDialogShowsIt()
+{
+    QStringList names;
+    for (int n = 0; n < 300; ++n)
+        names << QStringLiteral("m%1").arg(n, 3, 10, QLatin1Char('0'));
+    const QStringList odd{"new\nline", "back\\slash", "quote\"d", "semi;colon=x"};
+    for (const QString& name : names + odd)
+        writeScript("lua_plugin/" + name + "/init.lua", "return true\n");
+    const QString ini = QDir(folder.path()).filePath("luaconfig.ini");
+    QFile::remove(ini);
+    {
+        QSettings settings(ini, QSettings::IniFormat);
+        settings.beginWriteArray("Modules");
+        for (int i = 0; i < 2; ++i) {
+            settings.setArrayIndex(i);
+            settings.setValue("off", odd.at(i + 1));
+        }
+        settings.endArray();
+    }
+    QVERIFY(writeFile(ini, readAll(ini).replace("size=2", "size=2147483647\njunk=" + QByteArray(1 << 20, ' ') + "x")));
+
+    QByteArray said;
+    {
+        CapturedOutput output;
+        QCOMPARE(host->restart(), 0);
+        said = output.standardOutput();
+    }
+    QCOMPARE(said.count("Lua: module m"), qsizetype(names.size()));
+    QVERIFY(!said.contains("failed"));
+    for (const QString& name : QStringList{"m000", "m299", odd.at(0), odd.at(3)})
+        QVERIFY2(said.contains("Lua: module " + name.toUtf8() + " loaded"), qPrintable(name));
+    for (const QString& name : QStringList{odd.at(1), odd.at(2)})
+        QVERIFY2(!said.contains("Lua: module " + name.toUtf8()), qPrintable(name));
+
+    QVERIFY(host->configure(nullptr));
+    auto* list = moduleDialogWindow()->findChild<QListWidget*>("luaModulesListWidget");
+    QCOMPARE(list->findItems("m", Qt::MatchStartsWith).size(), names.size());
+    QCOMPARE(list->findItems(odd.at(1), Qt::MatchExactly).value(0)->checkState(), Qt::Unchecked);
+    QCOMPARE(list->findItems(odd.at(0), Qt::MatchExactly).value(0)->checkState(), Qt::Checked);
+    moduleDialogWindow()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+
+    // The client's own list of folders is not cut either.
+    QCOMPARE(runLua("local list = vx5.getDirectories(vx5.getPluginPath() .. 'lua_plugin/') "
+                    "return #list > 512, list:find('m299', 1, true) ~= nil"),
+             QStringLiteral("true true"));
+    for (const QString& name : names + odd)
+        QVERIFY(QDir(QDir(folder.path()).filePath("lua_plugin/" + name)).removeRecursively());
+    QVERIFY(QFile::remove(ini));
+    CapturedOutput quiet;
+    QCOMPARE(host->restart(), 0);
+}
+
+// The client may run its event loop inside a vx5 call; the user pressing OK in the module
+// dialog there must not close the Lua state under the script that waits for the call.
+void Vx5LibraryTest::restartWaitsForTheRunningScript()
+{
+    writeScript("lua_plugin/gamma/init.lua", "return 'gamma'\n");
+    writeScript("plugins/lua_plugin/during.lua", "function during()\n"
+                                                 "  vx5.printMessageToCurrentTab('the user presses OK now')\n"
+                                                 "  finished = true\n"
+                                                 "end\n");
+    {
+        CapturedOutput quiet;
+        QCOMPARE(host->restart(), 0);
+    }
+    QCOMPARE(console("/lua load during.lua"), QString());
+    QVERIFY(host->configure(nullptr));
+    moduleDialogWindow()->findChild<QListWidget*>("luaModulesListWidget")->findItems("gamma", Qt::MatchExactly)
+        .value(0)->setCheckState(Qt::Unchecked);
+    host->whileCalled.insert(184, [this] {
+        if (QDialog* dialog = moduleDialogWindow())
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    QByteArray said;
+    QCOMPARE(console("/lua run during", &said), QString());
+    host->whileCalled.clear();
+    QVERIFY2(said.contains("restarting Lua when the running script returns"), said.constData());
+    // The script ran to its end in the old state; the new one has no gamma.
+    QCOMPARE(runLua("return finished, modules.gamma"), QStringLiteral("nil nil"));
+
+    QVERIFY(QDir(QDir(folder.path()).filePath("lua_plugin/gamma")).removeRecursively());
+    QVERIFY(QFile::remove(QDir(folder.path()).filePath("luaconfig.ini")));
+    CapturedOutput quiet;
+    QCOMPARE(host->restart(), 0);
+}
+
+// A garbage-collection step may run a finaliser that raises in any allocation, also while
+// a string or list the client handed out is turned into a Lua value. Each round leaves the
+// collector about to run a raising finaliser at its next step, allocates past the step's
+// threshold, and has a string or list converted: that allocation makes the step.
+void Vx5LibraryTest::hostMemoryComesBackWhenAFinaliserRaises()
+{
+    host->results.insert(80, answer(0, "text:" + QString(200, 't')));
+    host->results.insert(81, answer(0, "list:5,6,7"));
+    const QString failed = runLua(R"lua(
+      local armed, finalising = false, false
+      local function finaliser()
+        finalising = true
+        if armed then error("finaliser") end
+      end
+      local function text() return vx5.getClientVariableAsString(1, 5, 2) end
+      local function list() return vx5.getClientList(1) end
+      local failures = 0
+      for round = 1, 20 do
+        collectgarbage("collect")
+        collectgarbage("stop")
+        for i = 1, 1000 do getmetatable(newproxy(true)).__gc = finaliser end
+        finalising = false
+        collectgarbage("restart")
+        while not finalising do collectgarbage("step", 0) end
+        armed = true
+        local pad = ("x"):rep(2000) -- past the next step's threshold, checked before
+        if not pcall(round % 2 == 0 and text or list) then failures = failures + 1 end
+        armed = false
+      end
+      collectgarbage("collect")
+      return failures)lua");
+    host->results.clear();
+    QCOMPARE(failed, QStringLiteral("number:20"));
+    QVERIFY2(host->outstanding.isEmpty(), qPrintable(QString::number(host->outstanding.size())));
+    QVERIFY2(host->ledgerErrors.isEmpty(), qPrintable(host->ledgerErrors.join('\n')));
 }
 
 // Until the client registers the plug-in, the functions that pass its ID do not call.

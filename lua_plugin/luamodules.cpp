@@ -1,0 +1,177 @@
+#include "luamodules.h"
+
+#include "luahelpers.h"
+#include "luatimelimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const QString configFile = QStringLiteral("luaconfig.ini");
+const QString modulesGroup = QStringLiteral("Modules");
+
+QString modulesFolder()
+{
+    const QString plugins = hostFolderPath(vx5Functions.getPluginPath);
+    return plugins.isEmpty() ? QString() : plugins + QLatin1String("lua_plugin/");
+}
+
+// One module to load: its init.lua and its name, as bytes.
+struct ModuleLoad
+{
+    const char* path;
+    const char* name;
+    std::size_t nameLength;
+};
+
+// Protected: makes the global table "modules" when there is none.
+int makeModulesTable(lua_State* ls)
+{
+    takeCallData(ls, makeModulesTable);
+    lua_getglobal(ls, "modules"); // modules?
+    if (!lua_istable(ls, -1)) {
+        lua_newtable(ls);            // ?, modules
+        lua_setglobal(ls, "modules"); // ?
+    }
+    return 0;
+}
+
+// Protected: runs one module's init.lua and keeps its result in "modules".
+int loadModuleProtected(lua_State* ls)
+{
+    const auto* module = static_cast<const ModuleLoad*>(takeCallData(ls, loadModuleProtected));
+    lua_getglobal(ls, "modules"); // modules
+    if (luaL_loadfile(ls, module->path) != 0) // modules, chunk or message
+        return lua_error(ls);
+    lua_call(ls, 0, 1); // modules, result
+    if (lua_isnil(ls, -1)) {
+        lua_pop(ls, 1);          // modules
+        lua_pushboolean(ls, 1); // modules, true
+    }
+    lua_pushlstring(ls, module->name, module->nameLength); // modules, result, name
+    lua_insert(ls, -2);                                    // modules, name, result
+    lua_settable(ls, -3);                                  // modules
+    return 0;
+}
+
+// The module folders in folder, as the file system lists them.
+QStringList moduleNamesIn(const QString& folder)
+{
+    if (folder.isEmpty())
+        return {};
+    const QDir modules(folder);
+    QStringList names;
+    for (const QString& name : modules.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+        if (QFileInfo(modules.filePath(name + QLatin1String("/init.lua"))).isFile())
+            names << name;
+    }
+    return names;
+}
+
+} // namespace
+
+QString hostFolderPath(HostPathGetter getter)
+{
+    char path[hostPathSize];
+    return getHostPath(getter, path) ? QFile::decodeName(path) : QString();
+}
+
+QString luaConfigFilePath()
+{
+    const QString config = hostFolderPath(vx5Functions.getConfigPath);
+    return config.isEmpty() ? QString() : config + configFile;
+}
+
+QStringList luaModuleNames()
+{
+    return moduleNamesIn(modulesFolder());
+}
+
+QMap<QString, bool> storedModuleChoices()
+{
+    QMap<QString, bool> choices;
+    const QString path = luaConfigFilePath();
+    if (path.isEmpty())
+        return choices;
+    // The array's elements are the groups "1", "2", ... up to its size; the size alone
+    // is not trusted (a corrupt file may claim two billion).
+    QSettings settings(path, QSettings::IniFormat);
+    settings.beginGroup(modulesGroup);
+    const int size = settings.value(QStringLiteral("size")).toInt();
+    QList<int> elements;
+    for (const QString& group : settings.childGroups()) {
+        bool ok = false;
+        const int index = group.toInt(&ok);
+        if (ok && index >= 1 && index <= size && group == QString::number(index))
+            elements << index;
+    }
+    std::sort(elements.begin(), elements.end());
+    for (const int index : std::as_const(elements)) {
+        const QString element = QString::number(index) + QLatin1Char('/');
+        const QString on = settings.value(element + QLatin1String("on")).toString();
+        const QString off = settings.value(element + QLatin1String("off")).toString();
+        if (!on.isEmpty())
+            choices.insert(on, true);
+        else if (!off.isEmpty())
+            choices.insert(off, false);
+    }
+    return choices;
+}
+
+int configuredTimeLimitMs()
+{
+    const QString path = luaConfigFilePath();
+    if (path.isEmpty())
+        return defaultTimeLimitMs;
+    const QSettings settings(path, QSettings::IniFormat);
+    const QVariant value = settings.value(QStringLiteral("Limits/timeLimitMs"));
+    if (!value.isValid())
+        return defaultTimeLimitMs;
+    bool ok = false;
+    const int limit = value.toString().trimmed().toInt(&ok);
+    if (ok && limit >= 0)
+        return limit;
+    std::printf("LUA_PLUGIN: timeLimitMs in [Limits] of %s is no number of milliseconds; the limit is %d ms\n",
+                qPrintable(path), defaultTimeLimitMs);
+    return defaultTimeLimitMs;
+}
+
+void loadLuaModules()
+{
+    lua_State* const state = L;
+    if (!state)
+        return;
+    const int top = lua_gettop(state);
+    enterClientCall();
+    const bool made = callInProtection(state, makeModulesTable, state) == 0; // no data: the state stands in
+    lua_settop(state, top);
+    leaveClientCall();
+    if (!made || L != state)
+        return;
+
+    const QString folder = modulesFolder();
+    const QMap<QString, bool> choices = storedModuleChoices();
+    for (const QString& name : moduleNamesIn(folder)) {
+        if (!choices.value(name, true)) // a module nobody switched off is on
+            continue;
+        const QByteArray path = QFile::encodeName(folder + name + QLatin1String("/init.lua"));
+        const QByteArray key = QFile::encodeName(name);
+        ModuleLoad module{path.constData(), key.constData(), std::size_t(key.size())};
+        enterClientCall();
+        if (callInProtection(state, loadModuleProtected, &module) == 0)
+            std::printf("Lua: module %s loaded\n", key.constData());
+        else
+            std::printf("Lua: module %s failed: %s\n", key.constData(),
+                        lua_type(state, -1) == LUA_TSTRING ? lua_tostring(state, -1) : "(error object is not a string)");
+        lua_settop(state, top);
+        leaveClientCall();
+        if (L != state) // restarted meanwhile: the new state has loaded its own modules
+            return;
+    }
+}
