@@ -8,8 +8,9 @@
 #      md5sum over the same files (target: at most 1.2 times);
 #  (d) a whole update through the update engine, releases made by the release tool: 400
 #      files of 64 KiB and 4 of 128 MiB over an installation of the previous release, against
-#      curl --parallel --parallel-max 6, md5sum and cp into place (target: at most 1.1
-#      times; peak memory independent of file size);
+#      curl --parallel --parallel-max 6, md5sum, cp into place and sync, the same work made
+#      durable (target: at most 1.1 times; the ratio without the sync is printed too; peak
+#      memory independent of file size);
 #  (e) a no-op update through the engine (all 2,000 files, 1 GiB, current) against md5sum
 #      over the files (target: at most 1.2 times).
 set -euo pipefail
@@ -129,14 +130,19 @@ done >> "$scratch/update.curl"
 sync
 theirs=$(seconds bash -c "curl -s --create-dirs --parallel --parallel-max 6 -K '$scratch/update.curl' 2>/dev/null && \
   (cd '$scratch/fetched' && find . -type f -exec md5sum {} + >/dev/null) && cp -r '$scratch/fetched/.' '$scratch/baseline/'")
+# The updater makes its work survive a power cut; the same work made durable is the
+# baseline's copy written to the disk.
+flushed=$(seconds sync)
+durable=$(awk -v a="$theirs" -v b="$flushed" 'BEGIN { printf "%.3f", a + b }')
 rm -rf "$scratch/fetched" "$scratch/baseline"
 sync
 result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" 101)
 ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
 diff -rq -x update.ini -x mirrors.ini "$scratch/treeB" "$scratch/install" >/dev/null
-echo "curl + md5sum + cp: ${theirs} s"
+echo "curl + md5sum + cp: ${theirs} s, then sync: ${flushed} s"
 echo "ours:               $result"
-echo "time ours / (curl + md5sum + cp): $(ratio "$ours" "$theirs") (target <= 1.10)"
+echo "time ours / (curl + md5sum + cp + sync): $(ratio "$ours" "$durable") (target <= 1.10)"
+echo "time ours / (curl + md5sum + cp), not made durable: $(ratio "$ours" "$theirs")"
 rm -rf "$scratch/treeA" "$scratch/treeB" "$scratch/www/100" "$scratch/www/101" "$scratch/install"
 
 echo "== (e) a no-op update: 2,000 files, 1 GiB, all current"

@@ -10,7 +10,7 @@ packages=(
   liblua5.1-0-dev
   zlib1g-dev
   openssl
-  nginx-light curl python3
+  nginx-light curl python3 strace
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "updateinidata.h"
 
 #include "configuration.h"
+#include "durability.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,14 +47,22 @@ bool UpdateIniData::modify(int version, const QString& dir, const QString& type)
     settings.setValue(QStringLiteral("version"), version);
     settings.setValue(QStringLiteral("dir"), dir);
     settings.setValue(QStringLiteral("type"), type);
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return writeDurably(settings);
 }
 
 void UpdateIniData::cleanup()
 {
     QSettings settings(filename(), QSettings::IniFormat);
     settings.remove(group);
+    writeDurably(settings);
+}
+
+// Step 4 of durability.h: the settings writer flushes its new file before it renames it
+// over update.ini; the rename reaches the disk with the directory.
+bool UpdateIniData::writeDurably(QSettings& settings)
+{
+    settings.sync();
+    return settings.status() == QSettings::NoError && flushDirectory(QFileInfo(filename()).path());
 }
 
 QString UpdateIniData::sessionDirectoryProblem(const QString& dir)

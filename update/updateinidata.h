@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QSettings;
+
 // The record of an unfinished update in the [current] group of update.ini: which version
 // it installs, for which client type, and where its downloads lie. Each call opens the
 // file anew and writes its changes back before it returns.
@@ -22,4 +24,7 @@ public:
     // may: it must be a real directory (not a link to one) named "voxmere_temp_" and a
     // number, directly in the temporary folder, owned by the user running the updater.
     static QString sessionDirectoryProblem(const QString& dir);
+
+private:
+    static bool writeDurably(QSettings& settings);
 };

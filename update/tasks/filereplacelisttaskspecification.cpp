@@ -1,5 +1,7 @@
 #include "filereplacelisttaskspecification.h"
 
+#include "durability.h"
+
 #include "configuration.h"
 #include "dircreatetaskspecification.h"
 #include "filereplacetaskspecification.h"
@@ -71,8 +73,31 @@ void FileReplaceListTaskSpecification::subtasksDone()
         // Undoing a finished installation would delete new files with nothing to restore
         // once the set-aside copies are gone.
         installJournal.clear();
+        flushChangedDirectories();
     }
     ComposedTaskSpecification::subtasksDone();
+}
+
+// Step 3 of durability.h: the new names reach the disk before the deletions that follow.
+// The directory of every installed file and its ancestors (new ones among them) up to the
+// installation directory.
+void FileReplaceListTaskSpecification::flushChangedDirectories()
+{
+    const QDir appRoot(Configuration::getAppRootPath());
+    QSet<QString> directories;
+    for (const FileReplaceSpecification& file : std::as_const(*replaces)) {
+        for (QString directory = QFileInfo(file.destFileName(QString())).path(); !directories.contains(directory);
+             directory = QFileInfo(directory).path()) {
+            directories.insert(directory);
+            if (directory == QLatin1String("."))
+                break;
+        }
+    }
+    for (const QString& directory : std::as_const(directories)) {
+        if (!flushDirectory(appRoot.filePath(directory)))
+            emit message(QStringLiteral("warning: could not flush the directory %1 to the disk")
+                             .arg(appRoot.filePath(directory)));
+    }
 }
 
 void FileReplaceListTaskSpecification::reset()

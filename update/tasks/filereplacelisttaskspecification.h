@@ -28,6 +28,7 @@ private:
     void makeSubtasksAndStart();
     int makeSubdirTasks();
     void makeFileReplaceTasks(bool withSubdirTasks);
+    void flushChangedDirectories();
 
     QList<FileReplaceSpecification>* replaces; // not owned: the main plan's list
     QList<QString>* deletes;                   // not owned: the main plan's list

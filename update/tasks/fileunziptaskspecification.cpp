@@ -4,6 +4,8 @@
 
 #include <zlib.h>
 
+#include <unistd.h>
+
 bool FileUnzipFunc::run()
 {
     if (unzipFile(targetPath, sourcePath))
@@ -29,8 +31,9 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
             // zlib reports a stream that ends in the middle (a truncated file) only here.
             if (gzclose(input) != Z_OK)
                 return false;
-            // The last buffered bytes reach the disk here; a failure now is a failed unpack.
-            return output.flush();
+            // The last buffered bytes reach the file, and the file the disk, before it can
+            // take an installed name (durability.h); a failure now is a failed unpack.
+            return output.flush() && ::fdatasync(output.handle()) == 0;
         }
         // A read error, or a short write: the caller deletes the destination.
         if (count < 0 || output.write(buffer, count) != count) {
