@@ -2,8 +2,9 @@
 # Download benchmarks against a real HTTP server (nginx on a loopback port, started and
 # stopped here), each beside the standard tools in the same run:
 #  (a) 400 files of 64 KiB and (b) 4 files of 128 MiB, downloaded 6 at a time and each
-#      MD5-checked, against curl --parallel --parallel-max 6 followed by md5sum
-#      (target: at most 1.25 times curl's wall time; memory not growing with file size);
+#      MD5-checked, against curl --parallel --parallel-max 6 followed by md5sum, best of
+#      three alternating rounds (target: at most 1.1 times curl's wall time for (a), 1.25
+#      for (b); memory not growing with file size);
 #  (c) compiling the lists of an up-to-date installation of 2,000 files (1 GiB) against
 #      md5sum over the same files (target: at most 1.2 times);
 #  (d) a whole update through the update engine, releases made by the release tool: 400
@@ -54,29 +55,53 @@ make_set() {
   done
 }
 
+# One side's run: curl + md5sum, or ours; prints its seconds (ours: its whole report).
+run_curl() {
+  local set=$1
+  rm -rf "$scratch/curl"
+  mkdir -p "$scratch/curl/$set"
+  sync
+  seconds bash -c "curl -s --parallel --parallel-max 6 -K '$scratch/$set.curl' 2>/dev/null && md5sum '$scratch/curl/$set'/*"
+  rm -rf "$scratch/curl"
+}
+run_ours() {
+  local set=$1
+  rm -rf "$scratch/ours"
+  mkdir -p "$scratch/ours"
+  sync
+  "$bench" download "http://127.0.0.1:$port" "$scratch/ours" "$scratch/$set.list" 6
+  rm -rf "$scratch/ours"
+}
+
+# Best of three rounds each, the order alternating: a side that creates its files just after
+# the other deleted as many pays for it on some file systems (ext4 without a journal looks
+# past recently deleted inodes), and neither side is to pay more often than the other.
 run_set() {
   local set=$1 label=$2
-  # Each side starts with no dirty pages of the other left to write back.
-  rm -rf "$scratch/curl" "$scratch/ours"
-  mkdir -p "$scratch/curl/$set" "$scratch/ours"
-  sync
-  local theirs
-  theirs=$(seconds bash -c "curl -s --parallel --parallel-max 6 -K '$scratch/$set.curl' 2>/dev/null && md5sum '$scratch/curl/$set'/*")
-  rm -rf "$scratch/curl"
-  sync
-  local result ours
-  result=$("$bench" download "http://127.0.0.1:$port" "$scratch/ours" "$scratch/$set.list" 6)
-  ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
-  rm -rf "$scratch/ours"
+  local theirs=999 ours=999 report="" t result
+  for round in 1 2 3; do
+    if [ $((round % 2)) -eq 1 ]; then
+      t=$(run_curl "$set"); result=$(run_ours "$set")
+    else
+      result=$(run_ours "$set"); t=$(run_curl "$set")
+    fi
+    theirs=$(awk -v a="$theirs" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
+    local seconds_ours
+    seconds_ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+    if awk -v a="$seconds_ours" -v b="$ours" 'BEGIN { exit !(a < b) }'; then
+      ours=$seconds_ours
+      report=$result
+    fi
+  done
   echo "== $label"
-  echo "curl + md5sum: ${theirs} s"
-  echo "ours:          $result"
-  echo "time ours / curl+md5sum: $(ratio "$ours" "$theirs") (target <= 1.25)"
+  echo "curl + md5sum: ${theirs} s (best of 3)"
+  echo "ours:          $report (best of 3)"
+  echo "time ours / curl+md5sum: $(ratio "$ours" "$theirs") (target <= ${3:-1.25})"
 }
 
 make_set small 400 65536
 make_set large 4 134217728
-run_set small "(a) 400 files of 64 KiB, 6 at a time"
+run_set small "(a) 400 files of 64 KiB, 6 at a time" 1.10
 run_set large "(b) 4 files of 128 MiB, 6 at a time"
 rm -rf "$scratch/www"
 

@@ -100,6 +100,17 @@ CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(const QString& 
 {
 }
 
+void CheckSignatureTaskSpecification::execute()
+{
+    const QString known = knownMd5 && !md5.isEmpty() ? knownMd5() : QString();
+    if (known.isEmpty()) {
+        ASyncTaskSpecification::execute();
+        return;
+    }
+    state = Running;
+    runDone(known.compare(md5, Qt::CaseInsensitive) == 0);
+}
+
 ASyncFunc* CheckSignatureTaskSpecification::createFunction()
 {
     return new CheckSigFunc(filePath, md5);

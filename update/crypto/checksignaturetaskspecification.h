@@ -5,6 +5,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <functional>
+
 class CheckSignatureTaskSpecification;
 
 // Verifies one file: against an expected MD5 when one is given, otherwise against the
@@ -45,6 +47,14 @@ public:
     CheckSignatureTaskSpecification(const QString& filePath, const QString& md5, bool fatal, QObject* parent,
                                     double progressRange);
 
+    // Where the file's MD5 is already known when the check starts (hashed as it was
+    // written), source gives it (lower-case hex) and the check reads nothing: it compares
+    // at once. An empty answer means unknown.
+    void setKnownMd5(std::function<QString()> source) { knownMd5 = std::move(source); }
+
+public slots:
+    void execute() override;
+
 signals:
     // Emitted before the task settles: a slot may reset and restart the task's parent.
     void checkDone(bool pass, CheckSignatureTaskSpecification* task);
@@ -57,4 +67,5 @@ private:
     QString filePath;
     QString md5;
     bool fatal;
+    std::function<QString()> knownMd5;
 };

@@ -35,6 +35,8 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     addSubTask(downloadTask);
 
     auto* check = new CheckSignatureTaskSpecification(localPath, fileSpec.md5, false, this, checkShare);
+    DownloadTaskSpecification* download = downloadTask;
+    check->setKnownMd5([download] { return download->downloadedMd5(); });
     connect(check, &CheckSignatureTaskSpecification::checkDone, this, &DownloadFileTaskSpecification::onSigCheckDone);
     addSubTask(check);
 

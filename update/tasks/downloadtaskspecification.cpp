@@ -125,6 +125,16 @@ void DownloadTaskSpecification::onReadyRead()
 
 bool DownloadTaskSpecification::readData()
 {
+    const qint64 before = bytesReceived;
+    const bool complete = readAvailable();
+    // Once per arrival, not per piece: every step of progress goes up the task tree.
+    if (complete && bytesReceived != before && bytesTotal > 0)
+        setProgress(qMin(1.0, qreal(bytesReceived) / qreal(bytesTotal)));
+    return complete;
+}
+
+bool DownloadTaskSpecification::readAvailable()
+{
     char buffer[chunkSize];
     while (reply) {
         idleTicks = 0;
@@ -149,9 +159,8 @@ bool DownloadTaskSpecification::readData()
                            .arg(file.fileName(), QString::number(count), QString::number(written)));
             return false;
         }
+        contentHash.addData(QByteArrayView(buffer, count));
         bytesReceived += count;
-        if (bytesTotal > 0)
-            setProgress(qMin(1.0, qreal(bytesReceived) / qreal(bytesTotal)));
     }
     return true;
 }
@@ -205,6 +214,7 @@ void DownloadTaskSpecification::onDownloadFinished()
 
 void DownloadTaskSpecification::downloadFinished()
 {
+    finishedMd5 = QString::fromLatin1(contentHash.result().toHex());
     emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
     releaseSlot();
     finish();
@@ -244,6 +254,8 @@ void DownloadTaskSpecification::resetDownload()
     bytesTotal = expectedSize;
     bytesAtLastTick = 0;
     bytesReceived = 0;
+    contentHash.reset();
+    finishedMd5.clear();
     windowTicks = 0;
     bytesAtWindowStart = 0;
     setProgress(0);

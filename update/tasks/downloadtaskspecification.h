@@ -3,6 +3,7 @@
 #include "mirrors.h"
 #include "taskspecification.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QUrl>
 
@@ -11,8 +12,8 @@ class QNetworkReply;
 
 // Fetches one file from a mirror into a local file. Every failure is charged to the
 // mirror that caused it and retried on a freshly chosen one, until the registry has no
-// mirror left. The file is written in 4096-byte pieces as data arrives; a partial file
-// never survives an attempt. A mirror that sends more than the file's size (or, for a
+// mirror left. The file is written in pieces as data arrives, and hashed (MD5) on the way,
+// so that its check need not read it again; a partial file never survives an attempt. A mirror that sends more than the file's size (or, for a
 // file of unknown size, more than its limit), that sends nothing for its timeout, or
 // that trickles slower than the minimum speed over a window is abandoned.
 class DownloadTaskSpecification : public TaskSpecification
@@ -20,7 +21,9 @@ class DownloadTaskSpecification : public TaskSpecification
     Q_OBJECT
 
 public:
-    static constexpr qint64 chunkSize = 4096;
+    // What one read moves from the reply to the file: memory stays bounded, and a file of
+    // 64 KiB goes in one write.
+    static constexpr qint64 chunkSize = 64 * 1024;
     static constexpr qint64 readBufferSize = 1 << 20;
     // Slower than this, averaged over a window of this many one-second ticks, is a stall.
     static constexpr qint64 minimumBytesPerSecond = 1024;
@@ -32,6 +35,8 @@ public:
 
     // The mirror of the current attempt; after a successful download, the one used.
     const FTPSiteAccessData& usedMirror() const { return mirror; }
+    // The MD5 of the file as downloaded, lower-case hex; empty until a download finished.
+    QString downloadedMd5() const { return finishedMd5; }
     // For a file of unknown size: the most a mirror may send (0: no limit).
     void setSizeLimit(qint64 bytes) { sizeLimit = bytes; }
     // The URL of remotePath below a mirror's base URL, every path segment percent-encoded.
@@ -55,6 +60,7 @@ private slots:
 private:
     void startDownload();
     bool readData();
+    bool readAvailable();
     bool errorRetry(const QString& text);
     void resetDownload();
     // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
@@ -81,6 +87,8 @@ private:
     FTPSiteAccessData mirror;
     bool holdingSlot = false;
     qint64 sizeLimit = 0;
+    QCryptographicHash contentHash{QCryptographicHash::Md5}; // of the bytes written this attempt
+    QString finishedMd5;
     int windowTicks = 0;
     qint64 bytesAtWindowStart = 0;
 };
