@@ -41,7 +41,10 @@ private slots:
     void connectionFailureChargesOneError();
     void failingOnlyMirrorEndsTheTask();
     void sixteenthIdleTickRetries();
-    void cancelDeletesPartialFile();
+    void cancelKeepsPartialFileToContinue();
+    void continuesWhatWasLeft_data();
+    void continuesWhatWasLeft();
+    void continuedCopyFailingItsCheckIsFetchedWhole();
     void siblingCancellationAborts();
     void oversizedDownloadIsAbandoned_data();
     void oversizedDownloadIsAbandoned();
@@ -283,7 +286,8 @@ void DownloadsTest::failingOnlyMirrorEndsTheTask()
     QCOMPARE(log.at(5), QStringLiteral("There are no (more) known working mirrors available"));
     QCOMPARE(log.at(1), log.at(2)); // the failure line, three times
     QCOMPARE(log.at(1), log.at(4));
-    QVERIFY(!QFileInfo::exists(dir->filePath("e.bin")));
+    // What arrived stays for the next run to continue; later attempts continued it too.
+    QCOMPARE(readAll(dir->filePath("e.bin")), sampleContent(500).left(300));
     QCOMPARE(server->requestCount(served("m1", "e.bin")), 3);
 }
 
@@ -315,7 +319,7 @@ void DownloadsTest::sixteenthIdleTickRetries()
     QCOMPARE(readAll(dir->filePath("f.bin")), content);
 }
 
-void DownloadsTest::cancelDeletesPartialFile()
+void DownloadsTest::cancelKeepsPartialFileToContinue()
 {
     useMirrors({"m1"});
     server->setFile(served("m1", "g.bin"), sampleContent(500));
@@ -327,9 +331,12 @@ void DownloadsTest::cancelDeletesPartialFile()
 
     task->userCanceled();
     QCOMPARE(task->getState(), UserCanceled);
-    QVERIFY(!QFileInfo::exists(dir->filePath("g.bin")));
+    QCOMPARE(readAll(dir->filePath("g.bin")), sampleContent(500).left(1000));
     QCOMPARE(mirrors->list().at(0).useCount, 0);
     QCOMPARE(task->getProgress(), 0.0);
+    // A reset starts the file anew.
+    task->reset();
+    QVERIFY(!QFileInfo::exists(dir->filePath("g.bin")));
 }
 
 void DownloadsTest::siblingCancellationAborts()
@@ -345,7 +352,7 @@ void DownloadsTest::siblingCancellationAborts()
     task->handleOtherTaskCancelled(sibling);
     QCOMPARE(task->getState(), ErrorCanceled);
     QCOMPARE(log.last(), QStringLiteral("Abort downloading h.bin"));
-    QVERIFY(!QFileInfo::exists(dir->filePath("h.bin")));
+    QCOMPARE(readAll(dir->filePath("h.bin")), sampleContent(500).left(1000));
     QCOMPARE(mirrors->list().at(0).useCount, 0);
     QCOMPARE(mirrors->list().at(0).errorCount, 0);
 }
@@ -489,6 +496,71 @@ void DownloadsTest::cancelledWaitingTaskNeverStarts()
     QCOMPARE(tasks.at(3)->getState(), UserCanceled);
     tasks.at(1)->userCanceled();
     tasks.at(2)->userCanceled();
+}
+
+// Each row: whether the mirror serves parts, how it answers the request for the rest, and
+// what it sends in all (of a 20,000-line file of which the first 7,000 lines are there).
+void DownloadsTest::continuesWhatWasLeft_data()
+{
+    QTest::addColumn<bool>("ranges");
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("sendsOnlyTheRest");
+    QTest::newRow("206 with the rest: appended") << true << int(Behaviour::Serve) << 1 << true;
+    QTest::newRow("200 with the whole file: started anew") << false << int(Behaviour::Serve) << 1 << false;
+    QTest::newRow("206 with another part: asked whole") << true << int(Behaviour::WrongRange) << 2 << false;
+}
+
+void DownloadsTest::continuesWhatWasLeft()
+{
+    QFETCH(bool, ranges);
+    QFETCH(int, behaviour);
+    QFETCH(int, requests);
+    QFETCH(bool, sendsOnlyTheRest);
+    useMirrors({"m1"});
+    const QByteArray content = sampleContent(20000);
+    const qint64 left = sampleContent(7000).size();
+    server->setFile(served("m1", "r.bin"), content);
+    server->setRangesEnabled(ranges);
+    if (behaviour != int(Behaviour::Serve))
+        server->setRule(served("m1", "r.bin"), Rule{Behaviour(behaviour), 200, 0, 0});
+    QVERIFY(writeFile(dir->filePath("r.bin"), content.left(left)));
+    DownloadTaskSpecification* task = download("r.bin", content.size());
+    task->execute();
+    QVERIFY(waitForEnd(*task));
+
+    QCOMPARE(task->getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("r.bin")), content);
+    QCOMPARE(server->requestCount(served("m1", "r.bin")), requests);
+    QCOMPARE(server->bodyBytesSent(served("m1", "r.bin")) == content.size() - left, sendsOnlyTheRest);
+    QCOMPARE(task->wasResumed(), sendsOnlyTheRest);
+    QCOMPARE(task->downloadedMd5().isEmpty(), sendsOnlyTheRest); // a continued file is checked from the disk
+    QCOMPARE(registered("m1").errorCount, 0);
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = false;
+    task->timeTick(done, total, speed, downloading);
+    QCOMPARE(done, quint64(content.size())); // the bytes that were there count once
+}
+
+// Bytes left by an attempt from another mirror may be wrong: a continued file that fails
+// its check is fetched whole, and only a whole copy that fails counts against its mirror.
+void DownloadsTest::continuedCopyFailingItsCheckIsFetchedWhole()
+{
+    useMirrors({"m1"});
+    const QByteArray content = sampleContent(3000);
+    server->setFile(served("m1", "client/w.bin"), content);
+    QVERIFY(writeFile(dir->filePath("w.bin"), QByteArray(1000, 'x'))); // not the file's first bytes
+    QList<FileDownloadSpecification> list{{"client", "w.bin", md5Of(content), quint64(content.size())}};
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    record(&task);
+    task.execute();
+    QVERIFY(waitForEnd(task));
+
+    QCOMPARE(task.getState(), Finished);
+    QCOMPARE(readAll(dir->filePath("w.bin")), content);
+    QVERIFY2(log.contains("md5 sum for w.bin failed after continuing it, fetching it whole"), qPrintable(log.join('\n')));
+    QCOMPARE(mirrors->getMirrorIndex("m1"), 0);
+    QCOMPARE(server->requestCount(served("m1", "client/w.bin")), 2);
 }
 
 void DownloadsTest::fileListDownloadsAndChecks()

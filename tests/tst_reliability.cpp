@@ -39,6 +39,8 @@ private slots:
     void faultyMirrors();
     void updateVerifyMatrix_data();
     void updateVerifyMatrix();
+    void killedDownloadContinues_data();
+    void killedDownloadContinues();
 
 private:
     // Runs the automatic form to VERSION; returns the exit code (3: the update failed), or
@@ -186,6 +188,58 @@ void ReliabilityTest::updateVerifyMatrix()
     TreeSnapshot result = scene->installed();
     result.remove("client-started");
     QCOMPARE(differences(result, UpdateScene::expected(clientRelease(program(), 4))), QString());
+}
+
+// Each row: whether the mirror serves parts of files. A run killed half-way through a large
+// file leaves its first part; the next run asks only for the rest (or, from a mirror that
+// serves no parts, for the whole file) and installs the release.
+void ReliabilityTest::killedDownloadContinues_data()
+{
+    QTest::addColumn<bool>("ranges");
+    QTest::newRow("a mirror that serves parts") << true;
+    QTest::newRow("a mirror that serves whole files only") << false;
+}
+
+void ReliabilityTest::killedDownloadContinues()
+{
+    QFETCH(bool, ranges);
+    const ClientTree older = clientRelease(program(), 1);
+    ClientTree newer = clientRelease(program(), 2);
+    QByteArray large(4 << 20, Qt::Uninitialized);
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char((i * 7919) >> 7);
+    newer.insert("data/large.dat", large);
+    QString error;
+    QVERIFY2(scene->publish(1, older, &error), qPrintable(error));
+    QVERIFY2(scene->publish(2, newer, &error), qPrintable(error));
+    scene->serve(*server);
+    server->setRangesEnabled(ranges);
+    QVERIFY(scene->install(older, server->baseUrl() + "/m1"));
+    const QString served = "/m1/2/files/data/large.dat";
+    server->setRule(served, {Behaviour::Trickle, 200, 64 << 10, 50}); // about 1.3 MB/s
+
+    QProcess first;
+    scene->startUpdater(first, {"--nouser", clientType, "2", "", "news"}, noUpdateServer);
+    const auto partial = [this] {
+        const QStringList sessions = QDir(scene->tempDir()).entryList({"voxmere_temp_*"}, QDir::Dirs);
+        return sessions.isEmpty() ? qint64(0)
+                                  : QFileInfo(QDir(scene->tempDir()).filePath(sessions.first() + "/data/large.dat")).size();
+    };
+    QVERIFY(QTest::qWaitFor([&partial] { return partial() > (2 << 20); }, 60000));
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    const qint64 left = partial();
+    const qint64 sentBefore = server->bodyBytesSent(served);
+
+    server->setRule(served, {});
+    QString output;
+    QVERIFY2(runUpdate(2, &output) == 0, qPrintable(output));
+    const qint64 sentAgain = server->bodyBytesSent(served) - sentBefore;
+    QCOMPARE(sentAgain, ranges ? large.size() - left : qint64(large.size()));
+    nextStart();
+    TreeSnapshot installed = scene->installed();
+    installed.remove("client-started");
+    QCOMPARE(differences(installed, UpdateScene::expected(newer)), QString());
 }
 
 QTEST_GUILESS_MAIN(ReliabilityTest)

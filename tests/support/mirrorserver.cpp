@@ -72,10 +72,17 @@ void MirrorServer::onNewConnection()
             request->append(socket->readAll());
             if (!request->contains("\r\n\r\n") || request->isEmpty())
                 return;
-            const QList<QByteArray> requestLine = request->left(request->indexOf("\r\n")).split(' ');
+            const QList<QByteArray> lines = request->left(request->indexOf("\r\n\r\n")).split('\n');
             request->clear();
+            const QList<QByteArray> requestLine = lines.at(0).trimmed().split(' ');
+            qint64 rangeStart = -1;
+            for (const QByteArray& line : lines) {
+                if (line.toLower().startsWith("range: bytes=") && line.trimmed().endsWith('-'))
+                    rangeStart = line.trimmed().mid(13).chopped(1).toLongLong();
+            }
             // Paths are kept and looked up decoded, as a web server maps them to files.
-            answer(socket, requestLine.size() > 1 ? QUrl::fromPercentEncoding(requestLine.at(1)) : QString());
+            answer(socket, requestLine.size() > 1 ? QUrl::fromPercentEncoding(requestLine.at(1)) : QString(),
+                   rangeStart);
         });
     }
 }
@@ -113,7 +120,13 @@ bool MirrorServer::ruleFor(const QString& path, Rule* rule) const
     return false;
 }
 
-void MirrorServer::answer(QTcpSocket* socket, const QString& path)
+void MirrorServer::send(QTcpSocket* socket, const QString& path, const QByteArray& head, const QByteArray& body)
+{
+    sent[path] += body.size();
+    socket->write(head + body);
+}
+
+void MirrorServer::answer(QTcpSocket* socket, const QString& path, qint64 rangeStart)
 {
     ++requests[path];
     QByteArray body;
@@ -124,9 +137,27 @@ void MirrorServer::answer(QTcpSocket* socket, const QString& path)
         closeWhenWritten(socket);
         return;
     }
+    // A part from rangeStart on: 206 with its range, or 416 past the end.
+    int status = 200;
+    QByteArray range;
+    const qint64 whole = body.size();
+    if (rangeStart >= 0 && rangesEnabled && rule.behaviour != Behaviour::Status) {
+        if (rule.behaviour == Behaviour::WrongRange)
+            rangeStart = 0;
+        if (rangeStart >= whole) {
+            socket->write(headers(416, 0, "Content-Range: bytes */" + QByteArray::number(whole) + "\r\n"));
+            closeWhenWritten(socket);
+            return;
+        }
+        status = 206;
+        range = "Content-Range: bytes " + QByteArray::number(rangeStart) + '-' + QByteArray::number(whole - 1) + '/' +
+                QByteArray::number(whole) + "\r\n";
+        body = body.mid(rangeStart);
+    }
     switch (rule.behaviour) {
     case Behaviour::Serve:
-        socket->write(headers(200, body.size()) + body);
+    case Behaviour::WrongRange:
+        send(socket, path, headers(status, body.size(), range), body);
         closeWhenWritten(socket);
         return;
     case Behaviour::Status: {
@@ -140,41 +171,41 @@ void MirrorServer::answer(QTcpSocket* socket, const QString& path)
         return;
     }
     case Behaviour::StallAfter:
-        socket->write(headers(200, body.size()) + body.left(rule.bytes));
+        send(socket, path, headers(status, body.size(), range), body.left(rule.bytes));
         return;
     case Behaviour::CloseAfter:
-        socket->write(headers(200, body.size()) + body.left(rule.bytes));
+        send(socket, path, headers(status, body.size(), range), body.left(rule.bytes));
         socket->flush();
         socket->abort();
         return;
     case Behaviour::Corrupt:
         for (int i = body.size() / 3; i < body.size() && i < body.size() / 3 + 16; ++i)
             body[i] = char(body[i] ^ 0xff);
-        socket->write(headers(200, body.size()) + body);
+        send(socket, path, headers(status, body.size(), range), body);
         closeWhenWritten(socket);
         return;
     case Behaviour::Trickle:
-        socket->write(headers(200, body.size()));
-        trickle(socket, body, rule);
+        socket->write(headers(status, body.size(), range));
+        trickle(socket, path, body, rule);
         return;
     case Behaviour::Oversize:
-        socket->write(headers(200, -1) + body + QByteArray(rule.bytes, 'x'));
+        send(socket, path, headers(200, -1), body + QByteArray(rule.bytes, 'x'));
         closeWhenWritten(socket);
         return;
     }
 }
 
-void MirrorServer::trickle(QTcpSocket* socket, QByteArray rest, const Rule& rule)
+void MirrorServer::trickle(QTcpSocket* socket, const QString& path, QByteArray rest, const Rule& rule)
 {
     if (rest.isEmpty()) {
         closeWhenWritten(socket);
         return;
     }
-    socket->write(rest.left(rule.bytes));
+    send(socket, path, QByteArray(), rest.left(rule.bytes));
     rest.remove(0, rule.bytes);
     QPointer<QTcpSocket> guarded(socket);
-    QTimer::singleShot(rule.intervalMs, this, [this, guarded, rest, rule] {
+    QTimer::singleShot(rule.intervalMs, this, [this, guarded, path, rest, rule] {
         if (guarded)
-            trickle(guarded, rest, rule);
+            trickle(guarded, path, rest, rule);
     });
 }

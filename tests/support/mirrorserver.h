@@ -8,8 +8,8 @@
 class QTcpServer;
 class QTcpSocket;
 
-// A download mirror on 127.0.0.1 for tests: serves files by path and, per path, can
-// misbehave the ways real mirrors do. Counts requests per path. Paths are the decoded
+// A download mirror on 127.0.0.1 for tests: serves files by path (and parts of them, as
+// "Range: bytes=N-" asks) and, per path, can misbehave the ways real mirrors do. Counts requests per path. Paths are the decoded
 // request paths ("/a b", not "/a%20b").
 class MirrorServer : public QObject
 {
@@ -23,7 +23,8 @@ public:
         CloseAfter, // send the headers and `bytes` of the body, then close
         Corrupt,    // serve the body with some bytes changed
         Trickle,    // send `bytes` every `intervalMs`
-        Oversize    // no Content-Length; the body and `bytes` more, then close
+        Oversize,   // no Content-Length; the body and `bytes` more, then close
+        WrongRange  // asked for a part, answer 206 with another part (from byte 0)
     };
     struct Rule
     {
@@ -45,11 +46,17 @@ public:
     void setPrefixRule(const QString& prefix, const Rule& rule) { prefixRules.insert(prefix, rule); }
     int requestCount(const QString& path) const { return requests.value(path); }
     int totalRequests() const;
+    // Body bytes sent for a path, over all requests.
+    qint64 bodyBytesSent(const QString& path) const { return sent.value(path); }
+    // Whether "Range: bytes=N-" is answered with 206 and the rest (by default), or ignored.
+    void setRangesEnabled(bool enabled) { rangesEnabled = enabled; }
 
 private:
     void onNewConnection();
-    void answer(QTcpSocket* socket, const QString& path);
-    void trickle(QTcpSocket* socket, QByteArray rest, const Rule& rule);
+    // rangeStart: the first byte a "Range: bytes=N-" asked for, or -1.
+    void answer(QTcpSocket* socket, const QString& path, qint64 rangeStart);
+    void send(QTcpSocket* socket, const QString& path, const QByteArray& head, const QByteArray& body);
+    void trickle(QTcpSocket* socket, const QString& path, QByteArray rest, const Rule& rule);
     bool ruleFor(const QString& path, Rule* rule) const;
 
     QTcpServer* server; // owned (child)
@@ -61,4 +68,6 @@ private:
     QHash<QString, Rule> rules;
     QHash<QString, Rule> prefixRules;
     QHash<QString, int> requests;
+    QHash<QString, qint64> sent;
+    bool rangesEnabled = true;
 };

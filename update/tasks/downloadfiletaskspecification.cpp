@@ -32,6 +32,7 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
                                                  fileSpec.section + QLatin1Char('/') + fileSpec.relativePath,
                                                  localPath, qint64(qMin<quint64>(fileSpec.size, INT64_MAX)), this, downloadShare);
+    downloadTask->setResumeAllowed(!fetchWhole);
     addSubTask(downloadTask);
 
     auto* check = new CheckSignatureTaskSpecification(localPath, fileSpec.md5, false, this, checkShare);
@@ -48,8 +49,16 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
 {
     if (pass || endIfCancelRequested(check))
         return;
-    emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileSpec.relativePath));
-    mirrors->removeMirror(downloadTask->usedMirror().name);
+    if (downloadTask->wasResumed()) {
+        // The bad bytes may be an earlier attempt's, from another mirror: the file is
+        // fetched whole before its mirror is blamed.
+        emit message(QStringLiteral("md5 sum for %1 failed after continuing it, fetching it whole")
+                         .arg(fileSpec.relativePath));
+        fetchWhole = true;
+    } else {
+        emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileSpec.relativePath));
+        mirrors->removeMirror(downloadTask->usedMirror().name);
+    }
     reset();
     makeSubtasksAndStart();
 }

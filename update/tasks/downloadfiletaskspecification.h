@@ -36,4 +36,5 @@ private:
     Mirrors* mirrors;                      // not owned
     Configuration* configuration;          // not owned
     DownloadTaskSpecification* downloadTask = nullptr; // owned as a sub-task
+    bool fetchWhole = false; // a continued copy failed its check: no more continuing
 };

@@ -1,8 +1,10 @@
 #include "downloadtaskspecification.h"
 
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
                                                      const QString& remotePath, const QString& localPath,
@@ -55,16 +57,32 @@ void DownloadTaskSpecification::startDownload()
         break;
     }
 
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // What an earlier attempt (of this run or an earlier one) left is continued, not fetched again.
+    resumeOffset = resumableBytes();
+    if (!file.open(resumeOffset > 0 ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate)) {
         emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
         releaseSlot();
         errorCancel();
         return;
     }
+    sendRequest();
+}
 
+qint64 DownloadTaskSpecification::resumableBytes() const
+{
+    if (!resumeAllowed || expectedSize <= 0)
+        return 0;
+    const qint64 size = QFileInfo(file.fileName()).size();
+    return size > 0 && size < expectedSize ? size : 0;
+}
+
+void DownloadTaskSpecification::sendRequest()
+{
     QNetworkRequest request{fileUrl(mirror.url, remotePath)};
     // A redirection disqualifies the mirror; it is never followed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (resumeOffset > 0)
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeOffset) + '-');
     reply = networkManager->get(request);
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
@@ -85,6 +103,38 @@ void DownloadTaskSpecification::startDownload()
     connect(reply, &QNetworkReply::metaDataChanged, this, &DownloadTaskSpecification::onMetaDataChanged);
 }
 
+// The mirror did not continue where the file stopped: the same mirror sends it whole. This
+// is no fault of the mirror (it may simply not serve parts of files).
+void DownloadTaskSpecification::restartWhole()
+{
+    disconnect(reply, nullptr, this, nullptr);
+    reply->deleteLater();
+    reply = nullptr;
+    startFromZero();
+    sendRequest();
+}
+
+void DownloadTaskSpecification::startFromZero()
+{
+    file.resize(0);
+    file.seek(0);
+    resumeOffset = 0;
+    bytesReceived = 0;
+    bytesAtLastTick = 0;
+    bytesAtWindowStart = 0;
+    contentHash.reset();
+}
+
+// "bytes FIRST-LAST/TOTAL": whether it continues the file where it stopped, as long as it is.
+bool DownloadTaskSpecification::continuesFile(const QByteArray& contentRange) const
+{
+    static const QRegularExpression form(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+|\\*)$"));
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(contentRange.trimmed()));
+    return match.hasMatch() && match.captured(1).toLongLong() == resumeOffset &&
+           match.captured(2).toLongLong() == expectedSize - 1 &&
+           (match.captured(3) == QLatin1String("*") || match.captured(3).toLongLong() == expectedSize);
+}
+
 void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
 {
     stopWaiting();
@@ -100,6 +150,18 @@ void DownloadTaskSpecification::stopWaiting()
 void DownloadTaskSpecification::onMetaDataChanged()
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (resumeOffset > 0) {
+        // Asked for the rest of the file: only a part that continues it is appended. The
+        // whole file (200) starts it anew; a refusal (416) or another part asks for it whole.
+        if (status.toInt() == 206 && continuesFile(reply->rawHeader("Content-Range")))
+            return;
+        if (status.toInt() == 206 || status.toInt() == 416) {
+            restartWhole();
+            return;
+        }
+        if (status.toInt() == 200)
+            startFromZero();
+    }
     if (!status.isValid() || status.toInt() == 200) {
         // The announced length is the first total the reply reports; downloadProgress may
         // come much later, as Qt throttles it.
@@ -115,7 +177,7 @@ void DownloadTaskSpecification::onMetaDataChanged()
 void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 total)
 {
     if (total > 0 && bytesTotal == -1)
-        bytesTotal = total;
+        bytesTotal = resumeOffset + total;
 }
 
 void DownloadTaskSpecification::onReadyRead()
@@ -129,7 +191,7 @@ bool DownloadTaskSpecification::readData()
     const bool complete = readAvailable();
     // Once per arrival, not per piece: every step of progress goes up the task tree.
     if (complete && bytesReceived != before && bytesTotal > 0)
-        setProgress(qMin(1.0, qreal(bytesReceived) / qreal(bytesTotal)));
+        setProgress(qMin(1.0, qreal(resumeOffset + bytesReceived) / qreal(bytesTotal)));
     return complete;
 }
 
@@ -147,7 +209,7 @@ bool DownloadTaskSpecification::readAvailable()
         }
         if (count == 0)
             return true;
-        if (exceedsLimit(bytesReceived + count))
+        if (exceedsLimit(resumeOffset + bytesReceived + count))
             return false;
         const qint64 written = file.write(buffer, count);
         if (written < 0) {
@@ -214,7 +276,9 @@ void DownloadTaskSpecification::onDownloadFinished()
 
 void DownloadTaskSpecification::downloadFinished()
 {
-    finishedMd5 = QString::fromLatin1(contentHash.result().toHex());
+    // A continued file was only partly hashed here: its check reads it.
+    finishedMd5 = resumeOffset == 0 ? QString::fromLatin1(contentHash.result().toHex()) : QString();
+    resumed = resumeOffset > 0;
     emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
     releaseSlot();
     finish();
@@ -247,10 +311,14 @@ void DownloadTaskSpecification::resetDownload()
         reply = nullptr;
     }
     idleTicks = 0;
+    // What arrived stays for the next attempt to continue (a file of unknown size cannot
+    // be continued: it goes).
     if (file.isOpen()) {
         file.close();
-        file.remove();
+        if (expectedSize <= 0)
+            file.remove();
     }
+    resumeOffset = 0;
     bytesTotal = expectedSize;
     bytesAtLastTick = 0;
     bytesReceived = 0;
@@ -264,13 +332,17 @@ void DownloadTaskSpecification::resetDownload()
 void DownloadTaskSpecification::reset()
 {
     resetDownload();
+    // A reset fetches the file again from its first byte.
+    QFile::remove(file.fileName());
+    resumed = false;
     TaskSpecification::reset();
 }
 
 void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed,
                                          bool& downloading)
 {
-    downloadDone = quint64(bytesReceived);
+    // What an earlier attempt left counts once: the figures never jump back.
+    downloadDone = quint64(resumeOffset + bytesReceived);
     downloadTotal = bytesTotal >= 0 ? quint64(bytesTotal) : 0;
     speed = quint64(bytesReceived - bytesAtLastTick);
     bytesAtLastTick = bytesReceived;

@@ -13,7 +13,9 @@ class QNetworkReply;
 // Fetches one file from a mirror into a local file. Every failure is charged to the
 // mirror that caused it and retried on a freshly chosen one, until the registry has no
 // mirror left. The file is written in pieces as data arrives, and hashed (MD5) on the way,
-// so that its check need not read it again; a partial file never survives an attempt. A mirror that sends more than the file's size (or, for a
+// so that its check need not read it again. A file of known size that an earlier attempt
+// left part of (in this run or an earlier one) is continued with a range request; a
+// mirror that answers with the whole file, or with another part, starts it again. A mirror that sends more than the file's size (or, for a
 // file of unknown size, more than its limit), that sends nothing for its timeout, or
 // that trickles slower than the minimum speed over a window is abandoned.
 class DownloadTaskSpecification : public TaskSpecification
@@ -35,8 +37,13 @@ public:
 
     // The mirror of the current attempt; after a successful download, the one used.
     const FTPSiteAccessData& usedMirror() const { return mirror; }
-    // The MD5 of the file as downloaded, lower-case hex; empty until a download finished.
+    // The MD5 of the file as downloaded, lower-case hex; empty until a download finished,
+    // and for a continued file, which was not hashed whole.
     QString downloadedMd5() const { return finishedMd5; }
+    // Whether the finished download continued what an earlier attempt had left.
+    bool wasResumed() const { return resumed; }
+    // Whether what an earlier attempt left may be continued (default: yes).
+    void setResumeAllowed(bool allowed) { resumeAllowed = allowed; }
     // For a file of unknown size: the most a mirror may send (0: no limit).
     void setSizeLimit(qint64 bytes) { sizeLimit = bytes; }
     // The URL of remotePath below a mirror's base URL, every path segment percent-encoded.
@@ -61,6 +68,11 @@ private:
     void startDownload();
     bool readData();
     bool readAvailable();
+    qint64 resumableBytes() const;
+    void sendRequest();
+    void restartWhole();
+    void startFromZero();
+    bool continuesFile(const QByteArray& contentRange) const;
     bool errorRetry(const QString& text);
     void resetDownload();
     // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
@@ -89,6 +101,9 @@ private:
     qint64 sizeLimit = 0;
     QCryptographicHash contentHash{QCryptographicHash::Md5}; // of the bytes written this attempt
     QString finishedMd5;
+    qint64 resumeOffset = 0; // bytes the file held when this attempt continued it
+    bool resumeAllowed = true;
+    bool resumed = false;
     int windowTicks = 0;
     qint64 bytesAtWindowStart = 0;
 };
