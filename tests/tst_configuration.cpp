@@ -226,13 +226,14 @@ void ConfigurationTest::proxyAndStreams_data()
     QTest::addColumn<Settings>("settings");
     QTest::addColumn<QString>("proxy");
     QTest::addColumn<int>("streams");
+    QTest::addColumn<int>("maxKBps");
 
-    QTest::newRow("missing file") << Settings() << "" << 6;
-    QTest::newRow("set") << Settings{{"update/proxy", "http://proxy:8080"}, {"update/streams", 3}}
-                         << "http://proxy:8080" << 3;
-    QTest::newRow("zero") << Settings{{"update/streams", 0}} << "" << 6;
-    QTest::newRow("negative") << Settings{{"update/streams", -2}} << "" << 6;
-    QTest::newRow("not a number") << Settings{{"update/streams", "abc"}} << "" << 6;
+    QTest::newRow("missing file") << Settings() << "" << 6 << 0;
+    QTest::newRow("set") << Settings{{"update/proxy", "http://proxy:8080"}, {"update/streams", 3}, {"update/maxKBps", 250}}
+                         << "http://proxy:8080" << 3 << 250;
+    QTest::newRow("zero") << Settings{{"update/streams", 0}, {"update/maxKBps", 0}} << "" << 6 << 0;
+    QTest::newRow("negative") << Settings{{"update/streams", -2}, {"update/maxKBps", -5}} << "" << 6 << 0;
+    QTest::newRow("not a number") << Settings{{"update/streams", "abc"}, {"update/maxKBps", "fast"}} << "" << 6 << 0;
 }
 
 void ConfigurationTest::proxyAndStreams()
@@ -240,12 +241,14 @@ void ConfigurationTest::proxyAndStreams()
     QFETCH(Settings, settings);
     QFETCH(QString, proxy);
     QFETCH(int, streams);
+    QFETCH(int, maxKBps);
     writeSettings(settings);
 
     Configuration config;
     config.getProxyAndDownloadConcurrency();
     QCOMPARE(config.proxy, proxy);
     QCOMPARE(config.downloadConcurrency, streams);
+    QCOMPARE(config.maxKBps, maxKBps);
 }
 
 void ConfigurationTest::tempDirSkipsExistingCandidates()

@@ -1,3 +1,4 @@
+#include "bandwidthlimiter.h"
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "downloadfilelisttaskspecification.h"
@@ -9,7 +10,9 @@
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -45,6 +48,7 @@ private slots:
     void continuesWhatWasLeft_data();
     void continuesWhatWasLeft();
     void continuedCopyFailingItsCheckIsFetchedWhole();
+    void bandwidthCapHolds();
     void siblingCancellationAborts();
     void oversizedDownloadIsAbandoned_data();
     void oversizedDownloadIsAbandoned();
@@ -561,6 +565,45 @@ void DownloadsTest::continuedCopyFailingItsCheckIsFetchedWhole()
     QVERIFY2(log.contains("md5 sum for w.bin failed after continuing it, fetching it whole"), qPrintable(log.join('\n')));
     QCOMPARE(mirrors->getMirrorIndex("m1"), 0);
     QCOMPARE(server->requestCount(served("m1", "client/w.bin")), 2);
+}
+
+// Under a cap of 100 KB/s, 400 KB in four files take about four seconds, whatever the
+// mirror could do (and not much more); the figures show the capped speed.
+void DownloadsTest::bandwidthCapHolds()
+{
+    useMirrors({"m1"});
+    QList<FileDownloadSpecification> list;
+    qint64 totalSize = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray content = QByteArray(100000, char('a' + i));
+        server->setFile(served("m1", QStringLiteral("client/c%1.bin").arg(i)), content);
+        list << FileDownloadSpecification{"client", QStringLiteral("c%1.bin").arg(i), md5Of(content), quint64(content.size())};
+        totalSize += content.size();
+    }
+    constexpr qint64 cap = 100000;
+    BandwidthLimiter::global().setBytesPerSecond(cap);
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    QElapsedTimer clock;
+    clock.start();
+    task.execute();
+    quint64 speed = 0;
+    QTimer ticks; // the engine's once-a-second figures
+    connect(&ticks, &QTimer::timeout, this, [&task, &speed] {
+        quint64 done = 0, total = 0, tickSpeed = 0;
+        bool downloading = false;
+        task.timeTick(done, total, tickSpeed, downloading);
+        speed = qMax(speed, tickSpeed);
+    });
+    ticks.start(1000);
+    const bool ended = waitForEnd(task, 20000);
+    const qint64 elapsed = clock.elapsed();
+    BandwidthLimiter::global().setBytesPerSecond(0);
+    QVERIFY(ended);
+    QCOMPARE(task.getState(), Finished);
+    // On average within a tenth of the cap (a burst of an eighth of a second aside).
+    const double average = double(totalSize) * 1000.0 / double(elapsed);
+    QVERIFY2(average <= 1.1 * cap && average >= 0.85 * cap, qPrintable(QString::number(average)));
+    QVERIFY2(speed <= quint64(1.1 * cap) + cap / 8, qPrintable(QString::number(speed)));
 }
 
 void DownloadsTest::fileListDownloadsAndChecks()

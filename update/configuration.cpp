@@ -201,6 +201,8 @@ void Configuration::getProxyAndDownloadConcurrency()
     downloadConcurrency = settings.value(QStringLiteral("streams"), defaultStreams).toInt();
     if (downloadConcurrency < 1)
         downloadConcurrency = defaultStreams;
+    // Anything but a positive number (absent, 0, negative, text) is no cap.
+    maxKBps = qMax(0, settings.value(QStringLiteral("maxKBps"), 0).toInt());
 }
 
 bool Configuration::createTempDir()

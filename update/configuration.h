@@ -60,6 +60,7 @@ public:
     QString tempDir;
     QString proxy;
     int downloadConcurrency = 0;
+    int maxKBps = 0; // what all downloads may receive together, in KB/s; 0: no cap
 
 signals:
     void fatalError(QString errorMessage);

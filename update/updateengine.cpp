@@ -1,5 +1,6 @@
 #include "updateengine.h"
 
+#include "bandwidthlimiter.h"
 #include "banner.h"
 #include "configuration.h"
 #include "maintaskspecification.h"
@@ -34,6 +35,7 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     connect(progressTimer, &QTimer::timeout, this, &UpdateEngine::onTimer);
     configuration.getProxyAndDownloadConcurrency();
     applyProxy();
+    BandwidthLimiter::global().setBytesPerSecond(qint64(configuration.maxKBps) * 1000);
 }
 
 std::optional<QNetworkProxy> UpdateEngine::proxyFromSetting(const QString& setting)

@@ -1,10 +1,13 @@
 #include "downloadtaskspecification.h"
 
+#include "bandwidthlimiter.h"
+
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QTimerEvent>
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
                                                      const QString& remotePath, const QString& localPath,
@@ -95,8 +98,10 @@ void DownloadTaskSpecification::sendRequest()
         return;
     }
     // Without a limit the network thread buffers what arrives faster than it is written,
-    // and memory grows with the file.
-    reply->setReadBufferSize(readBufferSize);
+    // and memory grows with the file. Under a cap a smaller buffer keeps the line's bursts
+    // short: what the reply cannot take, the mirror is not sent.
+    const qint64 cap = BandwidthLimiter::global().bytesPerSecond();
+    reply->setReadBufferSize(cap > 0 ? qBound<qint64>(16 << 10, cap / 4, readBufferSize) : readBufferSize);
     connect(reply, &QNetworkReply::downloadProgress, this, &DownloadTaskSpecification::onDownloadProgress);
     connect(reply, &QNetworkReply::readyRead, this, &DownloadTaskSpecification::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &DownloadTaskSpecification::onDownloadFinished);
@@ -185,6 +190,22 @@ void DownloadTaskSpecification::onReadyRead()
     readData();
 }
 
+void DownloadTaskSpecification::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != throttle.timerId()) {
+        TaskSpecification::timerEvent(event);
+        return;
+    }
+    throttle.stop();
+    if (!reply)
+        return;
+    // The reply may have ended while the cap held its last bytes back.
+    if (reply->isFinished())
+        onDownloadFinished();
+    else
+        readData();
+}
+
 bool DownloadTaskSpecification::readData()
 {
     const qint64 before = bytesReceived;
@@ -198,11 +219,20 @@ bool DownloadTaskSpecification::readData()
 bool DownloadTaskSpecification::readAvailable()
 {
     char buffer[chunkSize];
+    BandwidthLimiter& limiter = BandwidthLimiter::global();
     while (reply) {
-        idleTicks = 0;
         if (reply->bytesAvailable() <= 0)
             return true;
-        const qint64 count = reply->read(buffer, sizeof buffer);
+        idleTicks = 0;
+        // Under a cap only what the cap grants is read; the rest waits in the reply.
+        const qint64 granted = limiter.grant(sizeof buffer);
+        if (granted == 0) {
+            if (!throttle.isActive())
+                throttle.start(limiter.msUntilAvailable(), this);
+            return true;
+        }
+        const qint64 count = reply->read(buffer, granted);
+        limiter.giveBack(granted - qMax<qint64>(count, 0));
         if (count < 0) {
             errorRetry(reply->errorString());
             return false;
@@ -255,6 +285,8 @@ void DownloadTaskSpecification::onDownloadFinished()
     case QNetworkReply::NoError:
         if (!readData())
             return; // a retry is already under way
+        if (reply->bytesAvailable() > 0)
+            return; // held back by the cap: the throttle's next read ends it
         reply->close();
         reply->deleteLater();
         reply = nullptr;
@@ -302,6 +334,7 @@ void DownloadTaskSpecification::releaseSlot()
 
 void DownloadTaskSpecification::resetDownload()
 {
+    throttle.stop();
     releaseSlot();
     mirror.name.clear();
     stopWaiting();
@@ -361,11 +394,14 @@ void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloa
 bool DownloadTaskSpecification::keepsMinimumSpeed()
 {
     // Data now and then keeps the idle count at zero: a mirror that trickles a byte a
-    // second would hold the download for ever without a floor on the speed.
+    // second would hold the download for ever without a floor on the speed. Under a cap
+    // the floor stays below a download's share of it.
     if (++windowTicks < speedWindowTicks)
         return true;
+    const qint64 cap = BandwidthLimiter::global().bytesPerSecond();
+    const qint64 floor = cap > 0 ? qMin(minimumBytesPerSecond, cap / 16) : minimumBytesPerSecond;
     const qint64 received = bytesReceived - bytesAtWindowStart;
-    if (received < minimumBytesPerSecond * speedWindowTicks) {
+    if (received < floor * speedWindowTicks) {
         errorRetry(QStringLiteral("file %1 too slow on mirror %2 (%3 bytes in %4 s)")
                        .arg(remotePath, mirror.name, QString::number(received), QString::number(windowTicks)));
         return false;

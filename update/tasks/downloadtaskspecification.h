@@ -3,6 +3,7 @@
 #include "mirrors.h"
 #include "taskspecification.h"
 
+#include <QBasicTimer>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QUrl>
@@ -57,6 +58,9 @@ public slots:
     void handleOtherTaskCancelled(TaskSpecification* other) override;
     virtual void downloadFinished();
 
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
 private slots:
     void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void onReadyRead();
@@ -104,6 +108,7 @@ private:
     qint64 resumeOffset = 0; // bytes the file held when this attempt continued it
     bool resumeAllowed = true;
     bool resumed = false;
+    QBasicTimer throttle; // the next read when the bandwidth cap held this one back
     int windowTicks = 0;
     qint64 bytesAtWindowStart = 0;
 };
