@@ -207,7 +207,7 @@ void ReliabilityTest::killedDownloadContinues()
     ClientTree newer = clientRelease(program(), 2);
     QByteArray large(4 << 20, Qt::Uninitialized);
     for (int i = 0; i < large.size(); ++i)
-        large[i] = char((i * 7919) >> 7);
+        large[i] = char((quint32(i) * 7919u) >> 7);
     newer.insert("data/large.dat", large);
     QString error;
     QVERIFY2(scene->publish(1, older, &error), qPrintable(error));
