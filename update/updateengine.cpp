@@ -20,6 +20,12 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace {
 
 constexpr quint16 defaultProxyPort = 3128;
@@ -128,11 +134,21 @@ bool UpdateEngine::initialize()
 }
 
 // Tried, not judged from permission bits: a read-only file system or an immutable folder
-// refuses even the superuser.
+// refuses even the superuser. The probe is a file without a name where the file system
+// has them, so that a kill at this moment leaves nothing behind.
 bool UpdateEngine::installationWritable()
 {
-    QTemporaryFile probe(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral(".update-write-test-XXXXXX")));
-    if (!probe.open())
+    const QString root = Configuration::getAppRootPath();
+    bool mayCreate = false;
+    const int fd = ::open(QFile::encodeName(root).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0) {
+        ::close(fd);
+        mayCreate = true;
+    } else if (errno == EOPNOTSUPP || errno == EISDIR) { // a file system without unnamed files
+        QTemporaryFile probe(QDir(root).filePath(QStringLiteral(".update-write-test-XXXXXX")));
+        mayCreate = probe.open();
+    }
+    if (!mayCreate)
         return false;
     QFile settings(UpdateIniData::filename());
     return !settings.exists() || settings.open(QIODevice::ReadWrite);
