@@ -71,8 +71,8 @@ bool LuaConfigDialog::saveConfig()
     QMap<QString, bool> remembered = loadConfig();
     const QString configFilePath = luaConfigFilePath();
     QSettings settings(configFilePath, QSettings::IniFormat);
-    settings.remove(QStringLiteral("Modules"));
-    settings.beginWriteArray(QStringLiteral("Modules"));
+    settings.remove(luaModulesGroup);
+    settings.beginWriteArray(luaModulesGroup);
     bool changed = false;
     int index = 0;
     const auto write = [&settings, &index](const QString& name, bool on) {

@@ -293,8 +293,7 @@ void leaveClientCall()
     stopTimeLimit(L);
     if (restartPending) {
         restartPending = false;
-        closeLua();
-        initLua();
+        restartLua(); // no call runs now: it restarts at once
     }
 }
 

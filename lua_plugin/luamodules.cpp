@@ -14,7 +14,6 @@
 namespace {
 
 const QString configFile = QStringLiteral("luaconfig.ini");
-const QString modulesGroup = QStringLiteral("Modules");
 
 QString modulesFolder()
 {
@@ -102,7 +101,7 @@ QMap<QString, bool> storedModuleChoices()
     // The array's elements are the groups "1", "2", ... up to its size; the size alone
     // is not trusted (a corrupt file may claim two billion).
     QSettings settings(path, QSettings::IniFormat);
-    settings.beginGroup(modulesGroup);
+    settings.beginGroup(luaModulesGroup);
     const int size = settings.value(QStringLiteral("size")).toInt();
     QList<int> elements;
     for (const QString& group : settings.childGroups()) {

@@ -11,6 +11,9 @@
 
 #include "luahelpers.h"
 
+// The settings array of the module choices in luaconfig.ini.
+inline const QString luaModulesGroup = QStringLiteral("Modules");
+
 // A folder the host reports (ending in a separator), or "" when it does not fit a path
 // buffer: a cut path would name another folder.
 QString hostFolderPath(HostPathGetter getter);

@@ -43,6 +43,38 @@ bool isQuantifier(char c)
     return c == '?' || c == '*' || c == '+' || c == '-';
 }
 
+// Walks a pattern's items as the matcher reads them, after its anchor: onCapture for each
+// "(" and ")", onQuantified(quantifier) for each single-character item that has one. A
+// balance (%b) or frontier (%f) item takes no quantifier.
+template <typename OnCapture, typename OnQuantified>
+void forEachItem(const char* p, OnCapture onCapture, OnQuantified onQuantified)
+{
+    if (*p == '^')
+        ++p;
+    while (*p) {
+        if (*p == '(' || *p == ')') {
+            onCapture();
+            ++p;
+            continue;
+        }
+        if (p[0] == escape && p[1] == 'b') {
+            for (int skip = 0; skip < 4 && *p; ++skip)
+                ++p;
+            continue;
+        }
+        if (p[0] == escape && p[1] == 'f') {
+            p = p[2] ? classEnd(p + 2) : p + 2;
+            continue;
+        }
+        const char* end = classEnd(p);
+        if (isQuantifier(*end)) {
+            onQuantified(*end);
+            ++end;
+        }
+        p = end;
+    }
+}
+
 // Whether the character belongs to the class %cl, with the C library's character
 // classes, as the matcher decides it.
 bool matchClass(int c, int cl)
@@ -335,29 +367,7 @@ double roughBound(std::size_t length, const char* p, std::size_t starts)
     const double positions = double(length) + 1;
     const double items = double(std::strlen(p)) + 1;
     double bound = double(starts) * items * items * positions;
-    if (*p == '^')
-        ++p;
-    while (*p && bound <= 1e300) {
-        if (*p == '(' || *p == ')') {
-            ++p;
-            continue;
-        }
-        if (p[0] == escape && p[1] == 'b') {
-            for (int skip = 0; skip < 4 && *p; ++skip)
-                ++p;
-            continue;
-        }
-        if (p[0] == escape && p[1] == 'f') {
-            p = p[2] ? classEnd(p + 2) : p + 2;
-            continue;
-        }
-        const char* end = classEnd(p);
-        if (isQuantifier(*end)) {
-            bound *= *end == '?' ? 2 : positions;
-            ++end;
-        }
-        p = end;
-    }
+    forEachItem(p, [] {}, [&bound, positions](char quantifier) { bound *= quantifier == '?' ? 2 : positions; });
     return bound;
 }
 
@@ -473,31 +483,9 @@ bool patternSearchFitsBudget(PatternSearch search, const char* subject, std::siz
 
 int patternRecursionDepth(const char* p)
 {
+    // A capture's start and end each add a level, and so does a quantified item.
     int depth = 0;
-    if (*p == '^')
-        ++p;
-    while (*p) {
-        if (*p == '(' || *p == ')') { // a capture's start and end each add a level
-            ++depth;
-            ++p;
-            continue;
-        }
-        if (p[0] == escape && p[1] == 'b') { // balance match: no recursion, no quantifier
-            for (int skip = 0; skip < 4 && *p; ++skip)
-                ++p;
-            continue;
-        }
-        if (p[0] == escape && p[1] == 'f') { // frontier: a set, no quantifier
-            p = *(p + 2) ? classEnd(p + 2) : p + 2;
-            continue;
-        }
-        const char* end = classEnd(p);
-        if (isQuantifier(*end)) {
-            ++depth;
-            ++end;
-        }
-        p = end;
-    }
+    forEachItem(p, [&depth] { ++depth; }, [&depth](char) { ++depth; });
     return depth;
 }
 

@@ -41,8 +41,13 @@ bool expired()
     return time.tv_sec > deadline.tv_sec || (time.tv_sec == deadline.tv_sec && time.tv_nsec >= deadline.tv_nsec);
 }
 
-int raiseLimitError(lua_State* ls)
+void limitHook(lua_State* ls, lua_Debug*);
+
+// Stops the call: from now on the hook fires at every instruction of this thread.
+int stopCall(lua_State* ls)
 {
+    callClock.stopping = true;
+    lua_sethook(ls, limitHook, LUA_MASKCOUNT, 1);
     return luaL_error(ls, "the script ran longer than its time limit of %d ms (timeLimitMs in [Limits] of "
                           "luaconfig.ini)", limitMs);
 }
@@ -55,9 +60,7 @@ void limitHook(lua_State* ls, lua_Debug*)
             lua_sethook(ls, limitHook, LUA_MASKCOUNT, instructionsPerCheck);
         return;
     }
-    callClock.stopping = true;
-    lua_sethook(ls, limitHook, LUA_MASKCOUNT, 1);
-    raiseLimitError(ls);
+    stopCall(ls);
 }
 
 int refuseSetHook(lua_State* ls)
@@ -121,9 +124,6 @@ void restoreSparseChecks(lua_State* state)
 
 void enforceTimeLimit(lua_State* state)
 {
-    if (callClock.running && limitMs > 0 && expired()) {
-        callClock.stopping = true;
-        lua_sethook(state, limitHook, LUA_MASKCOUNT, 1);
-        raiseLimitError(state);
-    }
+    if (callClock.running && limitMs > 0 && expired())
+        stopCall(state);
 }

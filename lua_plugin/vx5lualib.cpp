@@ -37,6 +37,11 @@ constexpr std::size_t maxBufferSize = 1 << 20;
 // table is registered, so storing and fetching it allocates nothing).
 const char convertedValueKey = 0;
 
+void pushConvertedValueKey(lua_State* ls)
+{
+    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey));
+}
+
 void* hostEntry(int position)
 {
     return reinterpret_cast<void* const*>(&vx5Functions)[position];
@@ -252,9 +257,9 @@ struct HostBlock
 int convertProtected(lua_State* ls)
 {
     const auto* host = static_cast<const HostBlock*>(takeCallData(ls, convertProtected));
-    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey)); // key
-    host->push(ls, host->block);                                       // key, value
-    lua_rawset(ls, LUA_REGISTRYINDEX);                                 // (empty)
+    pushConvertedValueKey(ls);         // key
+    host->push(ls, host->block);       // key, value
+    lua_rawset(ls, LUA_REGISTRYINDEX); // (empty)
     return 0;
 }
 
@@ -268,11 +273,11 @@ void pushHostBlock(lua_State* ls, void (*push)(lua_State*, const void*), void* b
     vx5Functions.freeMemory(block);
     if (failed)
         lua_error(ls);
-    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey)); // key
-    lua_rawget(ls, LUA_REGISTRYINDEX);                                 // value
-    lua_pushlightuserdata(ls, const_cast<char*>(&convertedValueKey)); // value, key
-    lua_pushboolean(ls, 0);                                            // value, key, false
-    lua_rawset(ls, LUA_REGISTRYINDEX);                                 // value
+    pushConvertedValueKey(ls);         // key
+    lua_rawget(ls, LUA_REGISTRYINDEX); // value
+    pushConvertedValueKey(ls);         // value, key
+    lua_pushboolean(ls, 0);            // value, key, false
+    lua_rawset(ls, LUA_REGISTRYINDEX); // value
 }
 
 // Pushes output I (nothing for other parameters) and releases what the host handed over;
@@ -436,9 +441,9 @@ const auto callbackList = makeCallbackList(std::make_index_sequence<hostFunction
 
 void registerVX5Lib(lua_State* state)
 {
-    luaL_register(state, "vx5", callbackList.data());                      // vx5
-    lua_pushlightuserdata(state, const_cast<char*>(&convertedValueKey)); // vx5, key
-    lua_pushboolean(state, 0);                                           // vx5, key, false
-    lua_rawset(state, LUA_REGISTRYINDEX);                                // vx5
-    lua_pop(state, 1);                                                   // (empty)
+    luaL_register(state, "vx5", callbackList.data()); // vx5
+    pushConvertedValueKey(state);                     // vx5, key
+    lua_pushboolean(state, 0);                        // vx5, key, false
+    lua_rawset(state, LUA_REGISTRYINDEX);             // vx5
+    lua_pop(state, 1);                                // (empty)
 }

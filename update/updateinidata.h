@@ -11,8 +11,8 @@ class UpdateIniData
 {
 public:
     static QString filename();
-    // Valid: version a number, type and dir not empty, dir an existing directory. Then stores what the
-    // non-null pointers ask for and returns true; otherwise stores nothing.
+    // Valid: version a number, type and dir not empty, dir an existing directory. Then
+    // stores what the non-null pointers ask for and returns true; otherwise stores nothing.
     static bool get(int* version, QString* type, QString* dir);
     // Note the order: dir before type (get has type first). False when the file could not
     // be written.

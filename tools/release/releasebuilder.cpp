@@ -209,9 +209,9 @@ QString ReleaseBuilder::keyOf(const QString& relativePath) const
 bool ReleaseBuilder::checkNames(const QStringList& files)
 {
     const QString section = options.section;
-    if (section.isEmpty() || section == QLatin1String("delete") || section == QLatin1String("General") ||
-        section.startsWith(QLatin1Char('/')) || section.contains(QLatin1Char('\\')) ||
-        section.split(QLatin1Char('/')).contains(QLatin1String("..")))
+    // The folder is a path on the mirror, and no "\\" in it: the updater reads that as a separator.
+    if (!isContainedRelativePath(section) || section.contains(QLatin1Char('\\')) ||
+        section == QLatin1String("delete") || section == QLatin1String("General"))
         return fail(QStringLiteral("%1 cannot be the folder of the files").arg(section));
 
     const QStringList productIniNames{options.clientType + QLatin1String(".ini"),

@@ -16,9 +16,10 @@ class QNetworkReply;
 // mirror left. The file is written in pieces as data arrives, and hashed (MD5) on the way,
 // so that its check need not read it again. A file of known size that an earlier attempt
 // left part of (in this run or an earlier one) is continued with a range request; a
-// mirror that answers with the whole file, or with another part, starts it again. A mirror that sends more than the file's size (or, for a
-// file of unknown size, more than its limit), that sends nothing for its timeout, or
-// that trickles slower than the minimum speed over a window is abandoned.
+// mirror that answers with the whole file, or with another part, starts it again. A
+// mirror that sends more than the file's size (or, for a file of unknown size, more than
+// its limit), that sends nothing for its timeout, or that trickles slower than the
+// minimum speed over a window is abandoned.
 class DownloadTaskSpecification : public TaskSpecification
 {
     Q_OBJECT
