@@ -61,6 +61,11 @@ int MirrorServer::totalRequests() const
     return total;
 }
 
+int MirrorServer::openConnections() const
+{
+    return int(server->findChildren<QTcpSocket*>().size());
+}
+
 void MirrorServer::onNewConnection()
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {

@@ -46,6 +46,8 @@ public:
     void setPrefixRule(const QString& prefix, const Rule& rule) { prefixRules.insert(prefix, rule); }
     int requestCount(const QString& path) const { return requests.value(path); }
     int totalRequests() const;
+    // Connections not closed yet: a client that died counts until its socket is gone.
+    int openConnections() const;
     // Body bytes sent for a path, over all requests.
     qint64 bodyBytesSent(const QString& path) const { return sent.value(path); }
     // Whether "Range: bytes=N-" is answered with 206 and the rest (by default), or ignored.
