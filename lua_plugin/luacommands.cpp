@@ -4,6 +4,7 @@
 
 #include "luaconfigdialog.h"
 #include "luahelpers.h"
+#include "luatimelimit.h"
 
 #include <cerrno>
 #include <climits>
@@ -191,7 +192,8 @@ int createMenusProtected(lua_State* ls)
     if (!lua_isfunction(ls, -1))
         return 0;
     if (lua_pcall(ls, 0, 1, 0) != 0) { // result or message
-        std::printf("Failed to call createMenus.\n");
+        char numberText[numberTextSize];
+        std::printf("Failed to call createMenus.\n%s\n", errorText(ls, -1, numberText));
         return 0;
     }
     if (!lua_istable(ls, -1)) {
@@ -259,15 +261,17 @@ int vx5plugin_processCommand(std::uint64_t connection, const char* command)
 
 void vx5plugin_initMenus(MenuItem*** menuItems, char** menuIcon)
 {
-    if (!L) {
+    if (!L || stopRequested()) {
         std::printf("No Lua state when trying to create menus.\n");
         return;
     }
     Menus menus;
     const int top = lua_gettop(L);
     enterClientCall();
-    if (callInProtection(L, createMenusProtected, &menus) != 0)
-        std::printf("Failed to call createMenus.\n");
+    if (callInProtection(L, createMenusProtected, &menus) != 0) {
+        char numberText[numberTextSize];
+        std::printf("Failed to call createMenus.\n%s\n", errorText(L, -1, numberText));
+    }
     lua_settop(L, top);
     leaveClientCall();
     if (!menus.produced) { // nothing, or stopped before anything was taken

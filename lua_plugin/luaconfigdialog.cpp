@@ -2,6 +2,7 @@
 
 #include "luahelpers.h"
 #include "luamodules.h"
+#include "luastate.h"
 #include "ui_luaconfigdialog.h"
 
 #include <QGuiApplication>

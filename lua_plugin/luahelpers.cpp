@@ -1,13 +1,7 @@
 #include "luahelpers.h"
 
-#include "luamodules.h"
-#include "luapatternguard.h"
-#include "luatimelimit.h"
-#include "vx5lualib.h"
-
-extern "C" {
-#include <lualib.h>
-}
+#include "luaboundedlib.h"
+#include "lualimits.h"
 
 #include <climits>
 #include <cstdarg>
@@ -16,7 +10,6 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
 
 lua_State* L = nullptr;
 char* pluginID = nullptr;
@@ -25,8 +18,6 @@ VX5Functions vx5Functions;
 namespace {
 
 static_assert(hostPathSize == PATH_MAX, "a host path buffer holds any path");
-constexpr char luaPathFormat[] = "%slua_plugin/?.lua";
-constexpr char eventsScript[] = "lua_plugin/vx5events.lua";
 
 // Registry reference of the protected dispatcher below, made once per state so that a
 // dispatch allocates no closure.
@@ -38,29 +29,11 @@ int dispatcherRef = LUA_NOREF;
 lua_CFunction pendingBody = nullptr;
 void* pendingData = nullptr;
 
-// Calls from the client into Lua that have not returned yet, and a restart asked for
-// while one ran.
+// Calls from the client into Lua that have not returned yet, and what is to happen to the
+// state once the outermost has returned.
 int clientCalls = 0;
-bool restartPending = false;
+void (*pendingAction)() = nullptr;
 
-// Room for a number formatted as Lua formats it (LUA_NUMBER_FMT, "%.14g").
-constexpr std::size_t numberTextSize = 32;
-
-// The error object's text, read without running any Lua code: this is called outside
-// protection, and lua_tostring on a number allocates, which can run a garbage-collection
-// step whose finaliser raises, and an error there panics the state and ends the client.
-const char* errorText(lua_State* ls, int index, char (&numberText)[numberTextSize])
-{
-    switch (lua_type(ls, index)) {
-    case LUA_TSTRING:
-        return lua_tostring(ls, index); // a string converts to itself: no allocation
-    case LUA_TNUMBER:
-        std::snprintf(numberText, sizeof numberText, LUA_NUMBER_FMT, lua_tonumber(ls, index));
-        return numberText;
-    default:
-        return "(error object is not a string)";
-    }
-}
 
 // One format-driven dispatch: what callLuaFunction hands to its protected body.
 struct Dispatch {
@@ -190,62 +163,26 @@ int dispatchProtected(lua_State* ls)
     return 0;
 }
 
-// The debug library lets a script reach what Lua's own C functions rely on: the upvalues
-// of a C function (an iterator's subject, a coroutine wrapper's thread) and the
-// environment of a userdata (a file's close function). Replaced there, Lua's functions
-// would use a table as a string or call a null function: those two changes are refused.
-lua_CFunction debugSetUpvalue = nullptr;
-lua_CFunction debugSetEnvironment = nullptr;
+} // namespace
 
-int guardedSetUpvalue(lua_State* ls)
+void registerDispatcher(lua_State* ls)
 {
-    if (lua_iscfunction(ls, 1))
-        return luaL_argerror(ls, 1, "the upvalues of a C function cannot be changed");
-    return debugSetUpvalue(ls);
-}
-
-int guardedSetEnvironment(lua_State* ls)
-{
-    if (lua_type(ls, 1) == LUA_TUSERDATA || lua_iscfunction(ls, 1))
-        return luaL_argerror(ls, 1, "the environment of a userdata or C function cannot be changed");
-    return debugSetEnvironment(ls);
-}
-
-void guardDebugLibrary(lua_State* ls)
-{
-    lua_getglobal(ls, "debug"); // debug
-    if (lua_istable(ls, -1)) {
-        lua_getfield(ls, -1, "setupvalue"); // debug, setupvalue
-        debugSetUpvalue = lua_tocfunction(ls, -1);
-        lua_getfield(ls, -2, "setfenv"); // debug, setupvalue, setfenv
-        debugSetEnvironment = lua_tocfunction(ls, -1);
-        lua_pop(ls, 2); // debug
-        if (debugSetUpvalue) {
-            lua_pushcfunction(ls, guardedSetUpvalue); // debug, guard
-            lua_setfield(ls, -2, "setupvalue");       // debug
-        }
-        if (debugSetEnvironment) {
-            lua_pushcfunction(ls, guardedSetEnvironment); // debug, guard
-            lua_setfield(ls, -2, "setfenv");              // debug
-        }
-    }
-    lua_pop(ls, 1); // (empty)
-}
-
-int openState(lua_State* ls)
-{
-    const int limitMs = *static_cast<const int*>(takeCallData(ls, openState));
-    luaL_openlibs(ls);
-    guardPatternFunctions(ls);
-    guardDebugLibrary(ls);
-    registerVX5Lib(ls);
-    installTimeLimit(ls, limitMs);
     lua_pushcfunction(ls, dispatchProtected); // dispatcher
     dispatcherRef = luaL_ref(ls, LUA_REGISTRYINDEX);
-    return 0;
 }
 
-} // namespace
+const char* errorText(lua_State* ls, int index, char (&numberText)[numberTextSize])
+{
+    switch (lua_type(ls, index)) {
+    case LUA_TSTRING:
+        return lua_tostring(ls, index); // a string converts to itself: no allocation
+    case LUA_TNUMBER:
+        std::snprintf(numberText, sizeof numberText, LUA_NUMBER_FMT, lua_tonumber(ls, index));
+        return numberText;
+    default:
+        return "(error object is not a string)";
+    }
+}
 
 void l_error(char* buffer, const char* format, ...)
 {
@@ -264,7 +201,11 @@ int callInProtection(lua_State* ls, lua_CFunction body, void* data)
 {
     pendingBody = body;
     pendingData = data;
+    enterProtectedLua();
     const int status = lua_cpcall(ls, body, nullptr);
+    leaveProtectedLua();
+    if (status != 0)
+        collectAfterRefusal(ls);
     pendingBody = nullptr;
     pendingData = nullptr;
     return status;
@@ -291,23 +232,24 @@ void leaveClientCall()
     if (--clientCalls > 0)
         return;
     stopTimeLimit(L);
-    if (restartPending) {
-        restartPending = false;
-        restartLua(); // no call runs now: it restarts at once
+    collectAfterRefusal(L);
+    if (void (*action)() = pendingAction) {
+        pendingAction = nullptr;
+        action(); // no call runs now
     }
 }
 
-void restartLua()
+bool clientCallRunning()
 {
-    // Closing the state under a script that still runs (the client may run its event loop
-    // inside a vx5 call, and the user press OK there) would pull the ground from under it.
-    if (clientCalls > 0) {
-        std::printf("LUA_PLUGIN: restarting Lua when the running script returns\n");
-        restartPending = true;
-        return;
-    }
-    closeLua();
-    initLua();
+    return clientCalls > 0;
+}
+
+void runBetweenClientCalls(void (*action)())
+{
+    if (clientCalls > 0)
+        pendingAction = action;
+    else
+        action();
 }
 
 bool getHostPath(HostPathGetter getter, char (&buffer)[hostPathSize])
@@ -337,7 +279,8 @@ bool toIntResult(lua_State* ls, int index, int* out)
 
 int callProtected(ProtectedCall& call)
 {
-    if (!L)
+    // Once the plug-in closes the state, no script runs any more.
+    if (!L || stopRequested())
         return 1;
     // The host may call us from inside a vx5 call, where the stack has less room left.
     if (!lua_checkstack(L, 2)) {
@@ -349,7 +292,11 @@ int callProtected(ProtectedCall& call)
     lua_rawgeti(L, LUA_REGISTRYINDEX, dispatcherRef); // dispatcher
     pendingBody = dispatchProtected;
     pendingData = &call;
+    enterProtectedLua();
     const int failed = lua_pcall(L, 0, 0, 0); // message?
+    leaveProtectedLua();
+    if (failed)
+        collectAfterRefusal(L);
     pendingBody = nullptr;
     pendingData = nullptr;
     if (failed) {
@@ -373,57 +320,6 @@ int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...
     return status;
 }
 
-int initLua()
-{
-    std::printf("Initializing Lua interpreter\n");
-    // A second start without a shutdown would otherwise lose the running state.
-    if (L)
-        closeLua();
-
-    char path[hostPathSize];
-    char luaPath[sizeof luaPathFormat + hostPathSize];
-    char scriptPath[hostPathSize];
-    // A path that does not fit is refused rather than cut: a cut path can name another
-    // existing file, which would then run as the events script.
-    if (!getHostPath(vx5Functions.getPluginPath, path) ||
-        std::snprintf(scriptPath, sizeof scriptPath, "%s%s", path, eventsScript) >= int(sizeof scriptPath)) {
-        std::printf("Plugin path too long: not loading the Lua scripts\n");
-        return 1;
-    }
-    // setenv keeps a copy: an entry in the plug-in's own memory would dangle once the
-    // client unloads the plug-in, and the client's next getenv would crash.
-    std::snprintf(luaPath, sizeof luaPath, luaPathFormat, path);
-    setenv("LUA_PATH", luaPath, 1);
-    int limitMs = configuredTimeLimitMs();
-
-    L = luaL_newstate();
-    if (!L) {
-        std::printf("Failed to create Lua state. Aborting...\n");
-        return 1;
-    }
-    if (callInProtection(L, openState, &limitMs) != 0) {
-        char numberText[numberTextSize];
-        std::printf("Failed to open the Lua libraries: %s\n", errorText(L, -1, numberText));
-        closeLua();
-        return 1;
-    }
-    const int status = loadLuaScript(scriptPath);
-    loadLuaModules();
-    return status;
-}
-
-void closeLua()
-{
-    std::printf("Shutting down Lua interpreter\n");
-    if (L) {
-        // Finalisers run now, under the time limit like every other call into Lua.
-        enterClientCall();
-        lua_close(L);
-        L = nullptr;
-        leaveClientCall();
-    }
-}
-
 namespace {
 
 // Loads and runs the script whose path is pending. Protected as a whole: loading
@@ -432,8 +328,7 @@ namespace {
 int loadProtected(lua_State* ls)
 {
     const char* path = static_cast<const char*>(takeCallData(ls, loadProtected));
-    if (luaL_loadfile(ls, path) != 0) // chunk or message
-        return lua_error(ls);
+    loadBoundedFile(ls, path); // chunk
     // A script's results are of no use to anyone; dropping them keeps the stack balanced.
     lua_call(ls, 0, 0); // (empty)
     return 0;
@@ -443,14 +338,8 @@ int loadProtected(lua_State* ls)
 
 int loadLuaScript(const char* path)
 {
-    if (!L) {
+    if (!L || stopRequested()) {
         std::printf("No Lua state when trying to load lua script.\n");
-        return 1;
-    }
-    // Only a regular file: opening a pipe would wait for a writer for ever.
-    struct stat info{};
-    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-        std::printf("Failed to load lua script: %s\nnot a regular file\n", path);
         return 1;
     }
     const int top = lua_gettop(L);

@@ -29,18 +29,30 @@ using HostPathGetter = void (*)(char* buffer, std::size_t bufferSize);
 // buffer: the host may have cut it, and a cut path can name another file.
 bool getHostPath(HostPathGetter getter, char (&buffer)[hostPathSize]);
 
-int initLua();
-void closeLua();
+// Loads and runs a script (the events script, "/lua load"): 0, or 1 after a line on
+// standard output saying why not.
 int loadLuaScript(const char* path);
-// closeLua and initLua, or, while a call into Lua is in progress, the same as soon as the
-// outermost one returns.
-void restartLua();
 
-// Every call from the client into Lua (events, console, menus, loading scripts and
-// modules, closing the state) is wrapped in these: the outermost one runs under the time
-// limit, and a restart asked for meanwhile happens when it ends.
+// Every call from the client into Lua (events, console, menus, starting the state with its
+// scripts and modules, closing it) is wrapped in these: the outermost one runs under the
+// time limit.
 void enterClientCall();
 void leaveClientCall();
+bool clientCallRunning();
+// Runs action at once when no call from the client is in progress, otherwise as soon as
+// the outermost one has returned; a later request replaces an earlier one. The state's
+// lifecycle closes and restarts the state this way, never under a running script.
+void runBetweenClientCalls(void (*action)());
+
+// Makes the protected dispatcher of callProtected on a new state (under protection).
+void registerDispatcher(lua_State* ls);
+
+// Room for a number formatted as Lua formats it (LUA_NUMBER_FMT, "%.14g").
+constexpr std::size_t numberTextSize = 32;
+// The error object's text, read without running any Lua code: this is called outside
+// protection, and lua_tostring on a number allocates, which can run a garbage-collection
+// step whose finaliser raises, and an error there panics the state and ends the client.
+const char* errorText(lua_State* ls, int index, char (&numberText)[numberTextSize]);
 
 // Runs body under lua_cpcall with data pending for it; body takes the data with
 // takeCallData(ls, body) as its first act. A script that gets hold of such a function

@@ -1,6 +1,7 @@
 #include "luamodules.h"
 
 #include "luahelpers.h"
+#include "luaboundedlib.h"
 #include "luatimelimit.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@ struct ModuleLoad
     const char* path;
     const char* name;
     std::size_t nameLength;
+    bool alreadyLoaded; // set when "modules" already holds the name
 };
 
 // Protected: makes the global table "modules" when there is none.
@@ -44,11 +46,16 @@ int makeModulesTable(lua_State* ls)
 // Protected: runs one module's init.lua and keeps its result in "modules".
 int loadModuleProtected(lua_State* ls)
 {
-    const auto* module = static_cast<const ModuleLoad*>(takeCallData(ls, loadModuleProtected));
-    lua_getglobal(ls, "modules"); // modules
-    if (luaL_loadfile(ls, module->path) != 0) // modules, chunk or message
-        return lua_error(ls);
-    lua_call(ls, 0, 1); // modules, result
+    auto* module = static_cast<ModuleLoad*>(takeCallData(ls, loadModuleProtected));
+    lua_getglobal(ls, "modules");                          // modules
+    lua_pushlstring(ls, module->name, module->nameLength); // modules, name
+    lua_gettable(ls, -2);                                  // modules, loaded?
+    module->alreadyLoaded = !lua_isnil(ls, -1);
+    lua_pop(ls, 1); // modules
+    if (module->alreadyLoaded)
+        return 0;
+    loadBoundedFile(ls, module->path); // modules, chunk
+    lua_call(ls, 0, 1);                // modules, result
     if (lua_isnil(ls, -1)) {
         lua_pop(ls, 1);          // modules
         lua_pushboolean(ls, 1); // modules, true
@@ -123,22 +130,51 @@ QMap<QString, bool> storedModuleChoices()
     return choices;
 }
 
-int configuredTimeLimitMs()
+namespace {
+
+// A whole number of at least 0 from [Limits], or the default with a line saying why.
+int limitSetting(const QSettings& settings, const char* key, int defaultValue)
 {
+    const QVariant value = settings.value(QLatin1String("Limits/") + QLatin1String(key));
+    if (!value.isValid())
+        return defaultValue;
+    bool ok = false;
+    const int number = value.toString().trimmed().toInt(&ok);
+    if (ok && number >= 0)
+        return number;
+    std::printf("LUA_PLUGIN: %s in [Limits] of %s is no whole number; it is %d\n", key,
+                qPrintable(settings.fileName()), defaultValue);
+    return defaultValue;
+}
+
+bool switchSetting(const QSettings& settings, const char* key, bool defaultValue)
+{
+    const QVariant value = settings.value(QLatin1String("Limits/") + QLatin1String(key));
+    if (!value.isValid())
+        return defaultValue;
+    const QString text = value.toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("0"))
+        return false;
+    std::printf("LUA_PLUGIN: %s in [Limits] of %s is neither true nor false; it is %s\n", key,
+                qPrintable(settings.fileName()), defaultValue ? "true" : "false");
+    return defaultValue;
+}
+
+} // namespace
+
+LuaLimits configuredLuaLimits()
+{
+    LuaLimits limits;
     const QString path = luaConfigFilePath();
     if (path.isEmpty())
-        return defaultTimeLimitMs;
+        return limits;
     const QSettings settings(path, QSettings::IniFormat);
-    const QVariant value = settings.value(QStringLiteral("Limits/timeLimitMs"));
-    if (!value.isValid())
-        return defaultTimeLimitMs;
-    bool ok = false;
-    const int limit = value.toString().trimmed().toInt(&ok);
-    if (ok && limit >= 0)
-        return limit;
-    std::printf("LUA_PLUGIN: timeLimitMs in [Limits] of %s is no number of milliseconds; the limit is %d ms\n",
-                qPrintable(path), defaultTimeLimitMs);
-    return defaultTimeLimitMs;
+    limits.timeLimitMs = limitSetting(settings, "timeLimitMs", limits.timeLimitMs);
+    limits.memoryMB = limitSetting(settings, "memoryMB", limits.memoryMB);
+    limits.sandbox = switchSetting(settings, "sandbox", limits.sandbox);
+    return limits;
 }
 
 void loadLuaModules()
@@ -150,9 +186,10 @@ void loadLuaModules()
     enterClientCall();
     const bool made = callInProtection(state, makeModulesTable, state) == 0; // no data: the state stands in
     lua_settop(state, top);
-    leaveClientCall();
-    if (!made || L != state)
+    if (!made) {
+        leaveClientCall();
         return;
+    }
 
     const QString folder = modulesFolder();
     const QMap<QString, bool> choices = storedModuleChoices();
@@ -161,16 +198,19 @@ void loadLuaModules()
             continue;
         const QByteArray path = QFile::encodeName(folder + name + QLatin1String("/init.lua"));
         const QByteArray key = QFile::encodeName(name);
-        ModuleLoad module{path.constData(), key.constData(), std::size_t(key.size())};
-        enterClientCall();
-        if (callInProtection(state, loadModuleProtected, &module) == 0)
-            std::printf("Lua: module %s loaded\n", key.constData());
-        else
+        if (timeIsUp()) {
+            std::printf("Lua: module %s not loaded: the start-up time limit was used up\n", key.constData());
+            continue;
+        }
+        ModuleLoad module{path.constData(), key.constData(), std::size_t(key.size()), false};
+        if (callInProtection(state, loadModuleProtected, &module) != 0)
             std::printf("Lua: module %s failed: %s\n", key.constData(),
                         lua_type(state, -1) == LUA_TSTRING ? lua_tostring(state, -1) : "(error object is not a string)");
+        else if (module.alreadyLoaded)
+            std::printf("Lua: module %s was already loaded by the events script\n", key.constData());
+        else
+            std::printf("Lua: module %s loaded\n", key.constData());
         lua_settop(state, top);
-        leaveClientCall();
-        if (L != state) // restarted meanwhile: the new state has loaded its own modules
-            return;
     }
+    leaveClientCall();
 }

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include "luahelpers.h"
+#include "lualimits.h"
 
 // The settings array of the module choices in luaconfig.ini.
 inline const QString luaModulesGroup = QStringLiteral("Modules");
@@ -24,10 +25,12 @@ QStringList luaModuleNames();
 // The choices of the [Modules] array (name → on). Only the elements present are read,
 // whatever size the file claims.
 QMap<QString, bool> storedModuleChoices();
-// timeLimitMs of [Limits]: the time limit of every call into Lua; 0 for none.
-int configuredTimeLimitMs();
+// [Limits] of luaconfig.ini: timeLimitMs, memoryMB and sandbox; a value that is no
+// number (or no boolean) keeps its default, with a line on standard output.
+LuaLimits configuredLuaLimits();
 
-// Runs the init.lua of every module that is on, each as a call of its own (with its own
-// time limit), and keeps what it returns in the global table "modules" under the module's
-// name (true when it returns nothing). Prints a line per module.
+// Runs the init.lua of every module that is on and keeps what it returns in the global
+// table "modules" under the module's name (true when it returns nothing). A module the
+// events script already put there is not loaded again. Modules share the start-up's time
+// limit: once it is used up, the rest are not loaded. Prints a line per module.
 void loadLuaModules();

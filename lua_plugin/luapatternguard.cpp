@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,10 @@ constexpr char escape = '%';
 constexpr int maxCaptures = 32; // LUA_MAXCAPTURES
 constexpr std::ptrdiff_t unfinishedCapture = -1;
 constexpr std::ptrdiff_t positionCapture = -2;
+// Matcher steps between two looks at the clock (well under a millisecond).
+constexpr long stepsPerLook = 1 << 16;
+// Lua's matcher takes about this many times as long as the count of the same search.
+constexpr double matchTimePerCountTime = 1.0;
 
 // One past the end of the single-character class at p, as the matcher reads it:
 // "%x", a set "[...]" (its first character never closes it), or one character. A
@@ -131,30 +136,34 @@ bool singleMatch(int c, const char* p, const char* ep)
 }
 
 // Lua 5.1's matcher, searching exactly as it does, but counting its steps instead of
-// producing captures: it stops (and says so) when the count passes the budget, or when
+// producing captures: it stops (and says so) when its deadline passes, or when
 // the pattern is malformed, which the real matcher reports as an error.
 class MatchCount
 {
 public:
-    MatchCount(const char* subject, std::size_t length, long budget)
-        : begin(subject), end(subject + length), stepsLeft(budget)
+    MatchCount(const char* subject, std::size_t length, std::int64_t deadlineNs)
+        : begin(subject), end(subject + length), deadline(deadlineNs)
     {
     }
 
     // One attempt at s; null when it fails (or the count stopped).
     const char* match(const char* s, const char* p);
     void reset() { level = 0; }
-    bool stopped() const { return overBudget || malformed; }
-    bool isOverBudget() const { return overBudget; }
+    bool stopped() const { return overTime || malformed; }
+    bool isOverTime() const { return overTime; }
     const char* subjectEnd() const { return end; }
 
 private:
     int at(const char* s) const { return s < end ? static_cast<unsigned char>(*s) : 0; }
+    // Counts steps and, every so many, looks at the clock.
     bool step(long count = 1)
     {
-        stepsLeft -= count;
-        if (stepsLeft < 0)
-            overBudget = true;
+        stepsSinceLook += count;
+        if (stepsSinceLook >= stepsPerLook) {
+            stepsSinceLook = 0;
+            if (coarseClockNs() >= deadline)
+                overTime = true;
+        }
         return !stopped();
     }
     const char* fail()
@@ -178,8 +187,9 @@ private:
 
     const char* begin;
     const char* end;
-    long stepsLeft;
-    bool overBudget = false;
+    std::int64_t deadline;
+    long stepsSinceLook = 0;
+    bool overTime = false;
     bool malformed = false;
     int level = 0;
     struct
@@ -360,7 +370,7 @@ const char* MatchCount::match(const char* s, const char* p)
 // A bound on the matcher's steps that costs nothing to compute. Each start position grows
 // a search tree in which a quantified item branches at most into the positions it can
 // take (2 for "?"), and every node works through at most the whole pattern, each item
-// scanning at most the whole subject. Most calls stay far below the budget with it, and
+// scanning at most the whole subject. Most calls stay far below patternStepsWithoutCount, and
 // only the others are counted.
 double roughBound(std::size_t length, const char* p, std::size_t starts)
 {
@@ -407,11 +417,13 @@ bool checkCost(lua_State* ls, Guarded which)
     }
     const bool anchored = pattern[0] == '^' && search != PatternSearch::GlobalMatch;
     const std::size_t starts = anchored ? 1 : length - init + 1;
-    if (roughBound(length, pattern, starts) <= double(patternStepBudget))
+    const long leftMs = remainingMs();
+    if (leftMs < 0 || roughBound(length, pattern, starts) <= double(patternStepsWithoutCount))
         return true;
-    // Long enough to matter: the call also answers to the time limit.
-    enforceTimeLimit(ls);
-    return patternSearchFitsBudget(search, subject, length, pattern, init, maxReplacements, patternStepBudget);
+    // The count, then Lua's search, must both fit in the time left.
+    const std::int64_t countDeadline =
+        coarseClockNs() + std::int64_t(double(leftMs) * 1e6 / (1 + matchTimePerCountTime));
+    return patternSearchFinishesBy(search, subject, length, pattern, init, maxReplacements, countDeadline);
 }
 
 template <Guarded which>
@@ -422,10 +434,12 @@ int guardedPatternFunction(lua_State* ls)
         if (!plainFind && patternRecursionDepth(lua_tostring(ls, 2)) > maxPatternRecursionDepth)
             return luaL_error(ls, "pattern too complex");
         if (lua_type(ls, 1) == LUA_TSTRING && !checkCost(ls, which))
-            return luaL_error(ls, "pattern too complex for this subject (its matching would take too long)");
+            return raiseTimeLimit(ls);
     }
     // Run in this frame: argument errors keep naming the function the script called.
-    return originals[which](ls);
+    const int results = originals[which](ls);
+    enforceTimeLimit(ls);
+    return results;
 }
 
 const lua_CFunction guards[guardedCount] = {guardedPatternFunction<Find>, guardedPatternFunction<Match>,
@@ -433,10 +447,10 @@ const lua_CFunction guards[guardedCount] = {guardedPatternFunction<Find>, guarde
 
 } // namespace
 
-bool patternSearchFitsBudget(PatternSearch search, const char* subject, std::size_t length, const char* pattern,
-                             std::size_t init, long maxReplacements, long budget)
+bool patternSearchFinishesBy(PatternSearch search, const char* subject, std::size_t length, const char* pattern,
+                             std::size_t init, long maxReplacements, std::int64_t deadlineNs)
 {
-    MatchCount count(subject, length, budget);
+    MatchCount count(subject, length, deadlineNs);
     const char* s = subject + init;
     const char* p = pattern;
     if (search == PatternSearch::Find) {
@@ -478,7 +492,7 @@ bool patternSearchFitsBudget(PatternSearch search, const char* subject, std::siz
                 break;
         }
     }
-    return !count.isOverBudget();
+    return !count.isOverTime();
 }
 
 int patternRecursionDepth(const char* p)

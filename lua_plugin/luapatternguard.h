@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct lua_State;
 
@@ -12,13 +13,14 @@ struct lua_State;
 //   almost matches takes exponential time ("a?" forty times, then "a" forty times, on forty
 //   a's runs for hours).
 // guardPatternFunctions replaces the four functions (also reached as string methods) with
-// guards that refuse such calls with a Lua error ("pattern too complex", "pattern too
-// complex for this subject") and otherwise run Lua's own function in the same call frame,
-// so results, error messages and speed stay as they were. The second rule is decided by
-// counting: when a cheap bound on the matcher's work exceeds a budget, the guard replays
-// the matcher's search on the actual subject, counting its steps, and refuses the call
-// when they would exceed the budget. A call that passes also answers to the time limit.
-// Call it after the string library is open, under protection.
+// guards that refuse the first kind with a Lua error ("pattern too complex") and otherwise
+// run Lua's own function in the same call frame, so results, error messages and speed stay
+// as they were. The second kind answers to the time limit: when a cheap bound on the
+// matcher's work is large, the guard first replays the matcher's search on the actual
+// subject, counting its steps, and stops the call with the time limit's error when the
+// count and the search together could not end before the call's deadline. Without a time
+// limit nothing is counted or refused. Call it after the string library is open, under
+// protection.
 void guardPatternFunctions(lua_State* state);
 
 // The deepest recursion the matcher can reach for the pattern (up to its first zero
@@ -26,16 +28,16 @@ void guardPatternFunctions(lua_State* state);
 int patternRecursionDepth(const char* pattern);
 
 constexpr int maxPatternRecursionDepth = 200;
-// Steps of the matcher (calls, characters compared or scanned) one call may take: about
-// a twentieth of a second on this kind of machine.
-constexpr long patternStepBudget = 10000000;
+// Calls whose bound stays below this many matcher steps (some tens of milliseconds on
+// this kind of machine) run without a count.
+constexpr long patternStepsWithoutCount = 10000000;
 
 // Which search a guarded function makes, for the count.
 enum class PatternSearch { Find, GlobalMatch, Substitute };
 
-// Whether Lua's matcher would finish the search within the step budget: find and match
-// from init (0-based, already clamped) with the pattern's anchor, gmatch over the whole
-// subject, gsub with at most maxReplacements. Malformed patterns count as cheap: the
+// Whether the count of Lua's search ends before deadlineNs (of coarseClockNs()): find and
+// match from init (0-based, already clamped) with the pattern's anchor, gmatch over the
+// whole subject, gsub with at most maxReplacements. Malformed patterns count as cheap: the
 // real function reports them.
-bool patternSearchFitsBudget(PatternSearch search, const char* subject, std::size_t length, const char* pattern,
-                             std::size_t init, long maxReplacements, long budget);
+bool patternSearchFinishesBy(PatternSearch search, const char* subject, std::size_t length, const char* pattern,
+                             std::size_t init, long maxReplacements, std::int64_t deadlineNs);

@@ -1,47 +1,49 @@
 #pragma once
 
-// No call from the client into Lua may run for ever. A count hook, set on the state
-// before any script runs (coroutines inherit it), looks at the clock every few thousand
-// instructions and raises an error once the call has run longer than the limit. From then
-// on it fires at every instruction of the thread it stopped, so a script that catches the
-// error with pcall and goes on is stopped again at its next instruction outside the pcall.
-// Hooks do not reach into C functions: code that works long in C (the pattern matcher)
-// asks enforceTimeLimit() itself. Lua 5.1 runs no hooks in finalisers (__gc) nor in a
-// message handler called for an error the hook raised: xpcall is replaced so that its
-// handler is skipped once the time is up; finalisers stay outside the limit.
+// No call from the client into Lua may run for ever. The outermost call takes its deadline
+// from a coarse clock when it starts. A count hook, set on the state before any script
+// runs (coroutines inherit it), looks at the clock every thousand instructions and raises
+// an error once the deadline has passed. From then on it fires at every instruction of
+// the thread it stopped, so a script that catches the error with pcall and goes on is
+// stopped again at its next instruction outside the pcall.
+// Hooks do not reach into C functions: the plug-in's bounded replacements of the library
+// functions that can work long look at the deadline themselves (enforceTimeLimit), and so
+// does the plug-in's check after every garbage-collection cycle (lualimits.cpp), which
+// catches instructions that copy much memory (concatenations). Lua 5.1 runs no hooks in
+// finalisers nor in a message handler called for an error the hook raised: the plug-in's
+// xpcall (lualimits.cpp) skips its handler once the time is up.
+
+#include <cstdint>
 
 struct lua_State;
 
 constexpr int defaultTimeLimitMs = 2000;
 
-// On a new state; 0: no limit (no hook at all). debug.sethook, which would remove the
-// hook, is replaced by a function that refuses, and xpcall as said above.
-void installTimeLimit(lua_State* state, int limitMs);
-// What the limit knows of the call in progress. The clock is read lazily (at the hook's
-// first look, every few thousand instructions), so that the many short calls an event
-// brings cost no clock reading at all.
-struct CallClock
-{
-    bool running = false;     // a call from the client is in progress
-    bool deadlineSet = false; // its deadline has been taken from the clock
-    bool stopping = false;    // the hook fires at every instruction of some thread
-};
-extern CallClock callClock;
-
-void restoreSparseChecks(lua_State* state);
+// The limit of the calls to come (0: none); set before a new state's start-up call.
+void setTimeLimit(int limitMs);
+// On a new state, with or without a limit (the hook also stops scripts when the plug-in
+// closes). debug.sethook, which would remove the hook, is replaced by a function that
+// refuses.
+void installTimeLimit(lua_State* state);
 
 // The outermost call from the client starts and ends; the end puts the state's main
 // thread back to sparse checks.
-inline void startTimeLimit()
-{
-    callClock.running = true;
-    callClock.deadlineSet = false;
-}
-inline void stopTimeLimit(lua_State* state)
-{
-    callClock.running = false;
-    if (callClock.stopping)
-        restoreSparseChecks(state);
-}
-// Raises the limit's error when the call in progress has run out of time.
+void startTimeLimit();
+void stopTimeLimit(lua_State* state);
+
+// Whether the call in progress must stop: its time is up, or the plug-in is closing.
+bool timeIsUp();
+// Raises the limit's error when the call in progress must stop.
 void enforceTimeLimit(lua_State* state);
+// Raises it now: C code that knows it could not finish before the deadline.
+int raiseTimeLimit(lua_State* state);
+// The coarse monotonic clock the limit reads, in nanoseconds.
+std::int64_t coarseClockNs();
+// Milliseconds left to the call in progress (-1: no deadline).
+long remainingMs();
+
+// The plug-in is closing the state as soon as the running call returns: every script still
+// running is stopped at its next check ("the plug-in is shutting down"). A new state clears it.
+void requestStop();
+void clearStopRequest();
+bool stopRequested();

@@ -2,6 +2,7 @@
 
 #include "luaconfigdialog.h"
 #include "luahelpers.h"
+#include "luastate.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,9 +60,7 @@ void vx5plugin_shutdown()
 {
     std::printf("LUA_PLUGIN: shutdown\n");
     closeLuaConfigDialog();
-    closeLua();
-    std::free(pluginID);
-    pluginID = nullptr;
+    shutdownLua();
 }
 
 void vx5plugin_freeMemory(void* pointer)

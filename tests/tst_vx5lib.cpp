@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -171,6 +172,7 @@ private slots:
     void moduleDialog();
     void everyModuleLoadsAsTheDialogShowsIt();
     void restartWaitsForTheRunningScript();
+    void shutdownWaitsForTheRunningScript();
     void hostMemoryComesBackWhenAFinaliserRaises();
     void withoutPluginId();
     void memoryComesBack();
@@ -491,8 +493,8 @@ void Vx5LibraryTest::menus_data()
                                    << QByteArray();
     QTest::newRow("not a table") << QByteArray("return 'menus'") << QStringList() << QByteArray()
                                  << QByteArray("Invalid return value for createMenus, not a table.\n");
-    QTest::newRow("raises") << QByteArray("error('no menus today')") << QStringList() << QByteArray()
-                            << QByteArray("Failed to call createMenus.\n");
+    QTest::newRow("raises") << QByteArray("error('no menus today', 0)") << QStringList() << QByteArray()
+                            << QByteArray("Failed to call createMenus.\nno menus today\n");
     QTest::newRow("an invalid element ends the list")
         << QByteArray("return {'x', 5, {1, 10, 'A', 'a'}, 'oops', {2, 11, 'B', 'b'}}") << QStringList{"1 10 A a"}
         << QByteArray() << QByteArray("Invalid return value. Expecting 4 items for menu.\n");
@@ -503,7 +505,7 @@ void Vx5LibraryTest::menus_data()
     QTest::newRow("strict globals and no createMenus")
         << QByteArray("return nil end setmetatable(_G, {__index = function(t, k) error('undefined global ' .. k, 2) end})"
                       " createMenus = nil do")
-        << QStringList() << QByteArray() << QByteArray("Failed to call createMenus.\n");
+        << QStringList() << QByteArray() << QByteArray("Failed to call createMenus.\nundefined global createMenus\n");
     QTest::newRow("a text longer than a record holds")
         << QByteArray("return {'x', 'i', {1, 2, ('t'):rep(300), 'a'}}") << QStringList{"1 2 " + QString(127, 't') + " a"}
         << QByteArray("i") << QByteArray();
@@ -711,12 +713,49 @@ void Vx5LibraryTest::restartWaitsForTheRunningScript()
     QCOMPARE(host->restart(), 0);
 }
 
+// The client shuts the plug-in down from inside a vx5 call (its event loop runs there):
+// the state closes once the script has returned, the script is stopped at once, and an
+// event meanwhile runs nothing.
+void Vx5LibraryTest::shutdownWaitsForTheRunningScript()
+{
+    writeScript("plugins/lua_plugin/during.lua", "function during()\n"
+                                                 "  vx5.printMessageToCurrentTab('the client shuts down now')\n"
+                                                 "  while true do end\n"
+                                                 "end\n"
+                                                 "function onNewChannelEvent() vx5.printMessageToCurrentTab('event ran') end\n");
+    QCOMPARE(console("/lua load during.lua"), QString());
+    int eventResult = 0;
+    host->whileCalled.insert(184, [this, &eventResult] {
+        host->whileCalled.clear();
+        host->shutdown();
+        host->fireEvent("vx5plugin_onNewChannelEvent", {{"1"}, {"2"}, {"3"}}, &eventResult);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray said;
+    console("/lua run during", &said);
+    host->whileCalled.clear();
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed()))); // not the 2 s limit
+    QVERIFY2(said.contains("closing Lua when the running script returns") && said.contains("the plug-in is shutting down"),
+             said.constData());
+    QCOMPARE(eventResult, 1);
+    QVERIFY(host->calls.filter("event ran").isEmpty());
+    CapturedOutput quiet;
+    QCOMPARE(host->start(), 0);
+    QCOMPARE(runLua("return 1"), QStringLiteral("number:1"));
+}
+
 // A garbage-collection step may run a finaliser that raises in any allocation, also while
 // a string or list the client handed out is turned into a Lua value. Each round leaves the
 // collector about to run a raising finaliser at its next step, allocates past the step's
 // threshold, and has a string or list converted: that allocation makes the step.
 void Vx5LibraryTest::hostMemoryComesBackWhenAFinaliserRaises()
 {
+    writeScript("luaconfig.ini", "[Limits]\nsandbox=false\n"); // finalisers need newproxy
+    {
+        CapturedOutput quiet;
+        QCOMPARE(host->restart(), 0);
+    }
     host->results.insert(80, answer(0, "text:" + QString(200, 't')));
     host->results.insert(81, answer(0, "list:5,6,7"));
     const QString failed = runLua(R"lua(
@@ -727,7 +766,7 @@ void Vx5LibraryTest::hostMemoryComesBackWhenAFinaliserRaises()
       end
       local function text() return vx5.getClientVariableAsString(1, 5, 2) end
       local function list() return vx5.getClientList(1) end
-      local failures = 0
+      local failures, padding = 0, ("x"):rep(2000)
       for round = 1, 20 do
         collectgarbage("collect")
         collectgarbage("stop")
@@ -736,13 +775,18 @@ void Vx5LibraryTest::hostMemoryComesBackWhenAFinaliserRaises()
         collectgarbage("restart")
         while not finalising do collectgarbage("step", 0) end
         armed = true
-        local pad = ("x"):rep(2000) -- past the next step's threshold, checked before
+        local pad = padding:upper() -- one allocation past the next step's threshold, checked before
         if not pcall(round % 2 == 0 and text or list) then failures = failures + 1 end
         armed = false
       end
       collectgarbage("collect")
       return failures)lua");
     host->results.clear();
+    QVERIFY(QFile::remove(QDir(folder.path()).filePath("luaconfig.ini")));
+    {
+        CapturedOutput quiet;
+        QCOMPARE(host->restart(), 0);
+    }
     QCOMPARE(failed, QStringLiteral("number:20"));
     QVERIFY2(host->outstanding.isEmpty(), qPrintable(QString::number(host->outstanding.size())));
     QVERIFY2(host->ledgerErrors.isEmpty(), qPrintable(host->ledgerErrors.join('\n')));

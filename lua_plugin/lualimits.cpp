@@ -1,0 +1,211 @@
+#include "lualimits.h"
+
+#include "luaboundedlib.h"
+#include "luapatternguard.h"
+#include "luasandbox.h"
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+// The plug-in has one state at a time: its allocator's account lives here.
+struct MemoryAccount
+{
+    std::size_t used = 0;
+    std::size_t cap = 0; // 0: none
+    int protectedDepth = 0;
+    bool refused = false; // since the last collection after an error
+};
+MemoryAccount account;
+
+void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t newSize)
+{
+    auto* memory = static_cast<MemoryAccount*>(ud);
+    if (newSize == 0) {
+        std::free(block);
+        memory->used -= oldSize;
+        return nullptr;
+    }
+    // Only growth is refused: Lua never expects a shrinking block to fail.
+    if (newSize > oldSize && memory->cap != 0 && memory->protectedDepth > 0 &&
+        newSize - oldSize > (memory->cap > memory->used ? memory->cap - memory->used : 0)) {
+        memory->refused = true;
+        return nullptr;
+    }
+    void* grown = std::realloc(block, newSize);
+    if (!grown)
+        return nullptr;
+    memory->used = memory->used - oldSize + newSize;
+    return grown;
+}
+
+// A finaliser of the plug-in's own on an object nobody holds: it runs once per
+// garbage-collection cycle and arms the next one. Cycles come with allocations, so it
+// looks at the deadline also where instructions allocate much and are few (concatenating
+// long strings). It also paces the collector: Lua 5.1 collects nothing when an allocation
+// is refused, so under a cap the next cycle starts before the garbage could fill what is
+// left (Lua's own pace lets garbage grow as large as the live data).
+char sentinelKey; // its address keys the sentinel's metatable in the registry
+
+void armCollectionCheck(lua_State* ls)
+{
+    lua_newuserdata(ls, 0);                  // sentinel
+    lua_pushlightuserdata(ls, &sentinelKey); // sentinel, key
+    lua_rawget(ls, LUA_REGISTRYINDEX);       // sentinel, metatable
+    lua_setmetatable(ls, -2);                // sentinel
+    lua_pop(ls, 1);                          // (empty)
+}
+
+void paceCollector(lua_State* ls)
+{
+    constexpr int luaPause = 200; // Lua's default: the next cycle once memory has doubled
+    int pause = luaPause;
+    if (account.cap != 0 && account.used > 0) {
+        // Half of what is left may fill with garbage before the next cycle.
+        const double left = account.cap > account.used ? double(account.cap - account.used) : 0;
+        pause = int(100 * (double(account.used) + left / 2) / double(account.used));
+        pause = pause < 100 ? 100 : pause > luaPause ? luaPause : pause;
+    }
+    lua_gc(ls, LUA_GCSETPAUSE, pause);
+}
+
+int collectionCheck(lua_State* ls)
+{
+    armCollectionCheck(ls);
+    paceCollector(ls);
+    enforceTimeLimit(ls);
+    return 0;
+}
+
+// The scripts' protected calls, as the base library makes them, and after an error that a
+// refusal caused the garbage is collected: the script that caught "not enough memory" can
+// go on at once (Lua 5.1 collects nothing when memory runs out).
+int limitedPcall(lua_State* ls)
+{
+    luaL_checkany(ls, 1);
+    const int status = lua_pcall(ls, lua_gettop(ls) - 1, LUA_MULTRET, 0); // results... or message
+    if (status != 0)
+        collectAfterRefusal(ls);
+    lua_pushboolean(ls, status == 0); // results..., ok
+    lua_insert(ls, 1);                // ok, results...
+    return lua_gettop(ls);
+}
+
+// An error raised by the time limit's hook leaves hooks off until a pcall catches it, and
+// Lua calls a message handler before that: a handler that loops would never be stopped.
+// Once the time is up, xpcall's handler is therefore not run; the error goes on as it is.
+int limitedMessageHandler(lua_State* ls)
+{
+    if (timeIsUp())
+        return 1;                           // message
+    lua_pushvalue(ls, lua_upvalueindex(1)); // message, handler
+    lua_insert(ls, 1);                      // handler, message
+    lua_call(ls, lua_gettop(ls) - 1, 1);    // result
+    return 1;
+}
+
+int limitedXpcall(lua_State* ls)
+{
+    luaL_checkany(ls, 2);
+    lua_settop(ls, 2);                               // function, handler
+    lua_pushcclosure(ls, limitedMessageHandler, 1);  // function, limited handler
+    lua_insert(ls, 1);                               // limited handler, function
+    const int status = lua_pcall(ls, 0, LUA_MULTRET, 1); // limited handler, results...
+    if (status != 0)
+        collectAfterRefusal(ls);
+    lua_pushboolean(ls, status == 0); // limited handler, results..., ok
+    lua_replace(ls, 1);               // ok, results...
+    return lua_gettop(ls);
+}
+
+int collectProtected(lua_State* ls)
+{
+    lua_gc(ls, LUA_GCCOLLECT, 0);
+    return 0;
+}
+
+void installCollectionCheck(lua_State* ls)
+{
+    lua_pushlightuserdata(ls, &sentinelKey); // key
+    lua_createtable(ls, 0, 1);               // key, metatable
+    lua_pushcfunction(ls, collectionCheck);  // key, metatable, check
+    lua_setfield(ls, -2, "__gc");            // key, metatable
+    lua_rawset(ls, LUA_REGISTRYINDEX);       // (empty)
+    armCollectionCheck(ls);
+}
+
+} // namespace
+
+lua_State* newLimitedState(const LuaLimits& limits)
+{
+    account = MemoryAccount{};
+    account.cap = std::size_t(limits.memoryMB > 0 ? limits.memoryMB : 0) << 20;
+    setTimeLimit(limits.timeLimitMs);
+    return lua_newstate(cappedAllocator, &account);
+}
+
+void installLimits(lua_State* state, const LuaLimits& limits)
+{
+    guardPatternFunctions(state);
+    guardDebugLibrary(state);
+    if (limits.sandbox)
+        installSandbox(state); // before io.input is bounded: it opens the null device
+    installBoundedFunctions(state, limits.sandbox);
+    installTimeLimit(state);
+    installCollectionCheck(state);
+    lua_pushcfunction(state, limitedPcall);  // pcall
+    lua_setglobal(state, "pcall");           // (empty)
+    lua_pushcfunction(state, limitedXpcall); // xpcall
+    lua_setglobal(state, "xpcall");          // (empty)
+}
+
+void collectAfterRefusal(lua_State* state)
+{
+    if (!account.refused || !state)
+        return;
+    if (account.protectedDepth > 0) {
+        lua_gc(state, LUA_GCCOLLECT, 0);
+    } else if (lua_cpcall(state, collectProtected, nullptr) != 0) {
+        lua_pop(state, 1); // a finaliser's error: nobody to tell
+    }
+    // What the script still held may become garbage soon (it caught the error and let go):
+    // while the state is near its cap, the end of the client's call collects once more.
+    account.refused = account.used > account.cap / 2;
+}
+
+bool roomFor(lua_State* state, std::size_t size)
+{
+    if (size <= luaMemoryLeft())
+        return true;
+    lua_gc(state, LUA_GCCOLLECT, 0); // the garbage may hold what is missing
+    account.refused = size > luaMemoryLeft();
+    return !account.refused;
+}
+
+std::size_t luaMemoryInUse()
+{
+    return account.used;
+}
+
+std::size_t luaMemoryLeft()
+{
+    if (account.cap == 0)
+        return SIZE_MAX;
+    return account.cap > account.used ? account.cap - account.used : 0;
+}
+
+void enterProtectedLua()
+{
+    ++account.protectedDepth;
+}
+
+void leaveProtectedLua()
+{
+    --account.protectedDepth;
+}

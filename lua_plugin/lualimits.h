@@ -1,0 +1,52 @@
+#pragma once
+
+// What no script may exceed, in one place: the memory the state holds, the time a call
+// from the client may take, and (with the sandbox) the library functions that could end,
+// block or outlive the client's calls. The state's lifecycle makes a state with
+// newLimitedState and puts the rest in place with installLimits; everything else of the
+// plug-in only asks whether the time is up (luatimelimit.h).
+
+#include "luatimelimit.h"
+
+#include <cstddef>
+
+struct lua_State;
+
+constexpr int defaultMemoryMB = 256;
+
+// [Limits] of luaconfig.ini.
+struct LuaLimits
+{
+    int timeLimitMs = defaultTimeLimitMs; // 0: none
+    int memoryMB = defaultMemoryMB;       // 0: no cap
+    bool sandbox = true;
+};
+
+// A state whose allocator counts every byte Lua holds and refuses what would pass the
+// cap: the script gets Lua's ordinary "not enough memory" error and the client's own
+// memory is left alone. Null when the state cannot be made.
+lua_State* newLimitedState(const LuaLimits& limits);
+
+// Under protection, with the standard libraries open and before any script runs: the
+// time limit, the bounded library functions, the guards of the pattern matcher and the
+// debug library, with limits.sandbox the sandbox, and a check after every collection
+// cycle that looks at the time limit and paces the collector to the cap.
+void installLimits(lua_State* state, const LuaLimits& limits);
+
+// What the state holds now, and what a script may still take (SIZE_MAX without a cap).
+std::size_t luaMemoryInUse();
+std::size_t luaMemoryLeft();
+// Whether size bytes can still be taken, after collecting the garbage when they could
+// not: for C functions about to make something large.
+bool roomFor(lua_State* state, std::size_t size);
+
+// After an error, and when a call from the client ends, if an allocation was refused since
+// the state was last well under its cap: collects the garbage (under protection when
+// called from outside Lua), so that the state works on.
+void collectAfterRefusal(lua_State* state);
+
+// The cap is enforced only while Lua runs under protection (a call from the client, a
+// protected body of the plug-in): a refusal outside would reach Lua's panic handler.
+// The plug-in's own few allocations between calls are never refused.
+void enterProtectedLua();
+void leaveProtectedLua();
