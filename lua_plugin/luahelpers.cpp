@@ -232,7 +232,7 @@ void leaveClientCall()
     if (--clientCalls > 0)
         return;
     stopTimeLimit(L);
-    collectAfterRefusal(L);
+    collectBetweenCalls(L);
     if (void (*action)() = pendingAction) {
         pendingAction = nullptr;
         action(); // no call runs now

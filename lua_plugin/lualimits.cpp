@@ -20,7 +20,8 @@ struct MemoryAccount
     std::size_t used = 0;
     std::size_t cap = 0; // 0: none
     int protectedDepth = 0;
-    bool refused = false; // since the last collection after an error
+    bool refused = false;   // since the last collection after an error
+    std::size_t live = 0;   // what was left after the last collection cycle
 };
 MemoryAccount account;
 
@@ -64,19 +65,26 @@ void armCollectionCheck(lua_State* ls)
 
 void paceCollector(lua_State* ls)
 {
-    constexpr int luaPause = 200; // Lua's default: the next cycle once memory has doubled
+    constexpr int luaPause = 200;   // Lua's default: the next cycle once memory has doubled
+    constexpr int luaStepMul = 200; // Lua's default work per step
     int pause = luaPause;
+    int stepMul = luaStepMul;
     if (account.cap != 0 && account.used > 0) {
-        // Half of what is left may fill with garbage before the next cycle.
+        // A quarter of what is left may fill with garbage before the next cycle starts, and
+        // near the cap a cycle ends within few steps, so that it is over before large
+        // allocations fill the rest.
         const double left = account.cap > account.used ? double(account.cap - account.used) : 0;
-        pause = int(100 * (double(account.used) + left / 2) / double(account.used));
+        pause = int(100 * (double(account.used) + left / 4) / double(account.used));
         pause = pause < 100 ? 100 : pause > luaPause ? luaPause : pause;
+        stepMul = account.used > account.cap / 8 ? 20 * luaStepMul : luaStepMul;
     }
     lua_gc(ls, LUA_GCSETPAUSE, pause);
+    lua_gc(ls, LUA_GCSETSTEPMUL, stepMul);
 }
 
 int collectionCheck(lua_State* ls)
 {
+    account.live = account.used; // the cycle's sweep is over
     armCollectionCheck(ls);
     paceCollector(ls);
     enforceTimeLimit(ls);
@@ -174,9 +182,20 @@ void collectAfterRefusal(lua_State* state)
     } else if (lua_cpcall(state, collectProtected, nullptr) != 0) {
         lua_pop(state, 1); // a finaliser's error: nobody to tell
     }
+    account.live = account.used;
     // What the script still held may become garbage soon (it caught the error and let go):
     // while the state is near its cap, the end of the client's call collects once more.
     account.refused = account.used > account.cap / 2;
+}
+
+void collectBetweenCalls(lua_State* state)
+{
+    // Garbage a call leaves would otherwise count against the next call until Lua's own
+    // pace collects it: when it may fill half of what is left, it goes now.
+    if (account.cap != 0 && account.used > account.live &&
+        account.used - account.live > (account.cap > account.live ? account.cap - account.live : 0) / 2)
+        account.refused = true;
+    collectAfterRefusal(state);
 }
 
 bool roomFor(lua_State* state, std::size_t size)

@@ -40,10 +40,13 @@ std::size_t luaMemoryLeft();
 // not: for C functions about to make something large.
 bool roomFor(lua_State* state, std::size_t size);
 
-// After an error, and when a call from the client ends, if an allocation was refused since
-// the state was last well under its cap: collects the garbage (under protection when
-// called from outside Lua), so that the state works on.
+// After an error, if an allocation was refused since the state was last well under its
+// cap: collects the garbage (under protection when called from outside Lua), so that the
+// state works on.
 void collectAfterRefusal(lua_State* state);
+// When a call from the client has ended: the same, and also when the garbage since the
+// last collection cycle may fill half of what is left under the cap.
+void collectBetweenCalls(lua_State* state);
 
 // The cap is enforced only while Lua runs under protection (a call from the client, a
 // protected body of the plug-in): a refusal outside would reach Lua's panic handler.

@@ -20,7 +20,7 @@ constexpr std::ptrdiff_t positionCapture = -2;
 // Matcher steps between two looks at the clock (well under a millisecond).
 constexpr long stepsPerLook = 1 << 16;
 // Lua's matcher takes about this many times as long as the count of the same search.
-constexpr double matchTimePerCountTime = 1.0;
+constexpr double matchTimePerCountTime = 2.0;
 
 // One past the end of the single-character class at p, as the matcher reads it:
 // "%x", a set "[...]" (its first character never closes it), or one character. A
