@@ -593,11 +593,17 @@ int boundedRead(lua_State* ls)
     if (formats == 0)
         return originalRead(ls); // a line
     luaL_checkstack(ls, formats + LUA_MINSTACK, "too many arguments");
-    for (int format = 2; format <= formats + 1; ++format) {
-        if (!readOne(ls, *handle, format))
-            return format - 1;
+    int results = 0;
+    while (results < formats && readOne(ls, *handle, 2 + results))
+        ++results;
+    if (std::ferror(*handle)) { // as the library says it: nil, the system's words, the number
+        const int error = errno;
+        lua_pushnil(ls);
+        lua_pushstring(ls, std::strerror(error));
+        lua_pushinteger(ls, error);
+        return 3;
     }
-    return formats;
+    return results < formats ? results + 1 : formats; // up to the first that failed (nil)
 }
 
 // io.read(...): the same on the default input.

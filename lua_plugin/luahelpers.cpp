@@ -223,8 +223,12 @@ void* takeCallData(lua_State* ls, lua_CFunction body)
 
 void enterClientCall()
 {
-    if (clientCalls++ == 0)
-        startTimeLimit();
+    if (clientCalls++ > 0)
+        return;
+    // Here rather than when the last call ended: a string result stays valid until the
+    // next call into Lua.
+    collectBetweenCalls(L);
+    startTimeLimit();
 }
 
 void leaveClientCall()
@@ -232,7 +236,6 @@ void leaveClientCall()
     if (--clientCalls > 0)
         return;
     stopTimeLimit(L);
-    collectBetweenCalls(L);
     if (void (*action)() = pendingAction) {
         pendingAction = nullptr;
         action(); // no call runs now

@@ -22,7 +22,12 @@ struct MemoryAccount
     int protectedDepth = 0;
     bool refused = false;   // since the last collection after an error
     std::size_t live = 0;   // what was left after the last collection cycle
+    lua_State* mainThread = nullptr;
 };
+
+// An allocation this large looks at the clock: instructions that copy much memory are few
+// between two of the hook's looks.
+constexpr std::size_t largeAllocation = 1 << 20;
 MemoryAccount account;
 
 void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t newSize)
@@ -39,6 +44,10 @@ void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t ne
         memory->refused = true;
         return nullptr;
     }
+    // Once the time is up, the main thread stops at its next instruction (setting a hook is
+    // safe anywhere); a coroutine is stopped by the hook or the next collection cycle.
+    if (newSize > oldSize && newSize - oldSize >= largeAllocation && memory->protectedDepth > 0 && timeIsUp())
+        stopAtNextInstruction(memory->mainThread);
     void* grown = std::realloc(block, newSize);
     if (!grown)
         return nullptr;
@@ -155,7 +164,8 @@ lua_State* newLimitedState(const LuaLimits& limits)
     account = MemoryAccount{};
     account.cap = std::size_t(limits.memoryMB > 0 ? limits.memoryMB : 0) << 20;
     setTimeLimit(limits.timeLimitMs);
-    return lua_newstate(cappedAllocator, &account);
+    account.mainThread = lua_newstate(cappedAllocator, &account);
+    return account.mainThread;
 }
 
 void installLimits(lua_State* state, const LuaLimits& limits)
@@ -184,14 +194,14 @@ void collectAfterRefusal(lua_State* state)
     }
     account.live = account.used;
     // What the script still held may become garbage soon (it caught the error and let go):
-    // while the state is near its cap, the end of the client's call collects once more.
+    // while the state is near its cap, the next call from the client collects once more.
     account.refused = account.used > account.cap / 2;
 }
 
 void collectBetweenCalls(lua_State* state)
 {
-    // Garbage a call leaves would otherwise count against the next call until Lua's own
-    // pace collects it: when it may fill half of what is left, it goes now.
+    // Garbage the last call left would otherwise count against this one until Lua's own
+    // pace collects it: when it may fill half of what is left, it goes first.
     if (account.cap != 0 && account.used > account.live &&
         account.used - account.live > (account.cap > account.live ? account.cap - account.live : 0) / 2)
         account.refused = true;

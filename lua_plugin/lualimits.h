@@ -44,8 +44,8 @@ bool roomFor(lua_State* state, std::size_t size);
 // cap: collects the garbage (under protection when called from outside Lua), so that the
 // state works on.
 void collectAfterRefusal(lua_State* state);
-// When a call from the client has ended: the same, and also when the garbage since the
-// last collection cycle may fill half of what is left under the cap.
+// Before a call from the client: the same, and also when the garbage since the last
+// collection cycle may fill half of what is left under the cap.
 void collectBetweenCalls(lua_State* state);
 
 // The cap is enforced only while Lua runs under protection (a call from the client, a

@@ -19,8 +19,11 @@ constexpr std::ptrdiff_t unfinishedCapture = -1;
 constexpr std::ptrdiff_t positionCapture = -2;
 // Matcher steps between two looks at the clock (well under a millisecond).
 constexpr long stepsPerLook = 1 << 16;
-// Lua's matcher takes about this many times as long as the count of the same search.
+// Lua's matcher takes at most about this many times as long as the count of the same
+// search (measured: 1 for backtracking patterns, up to 2.3 for gmatch making many strings).
 constexpr double matchTimePerCountTime = 2.0;
+// How far past the deadline a search that was counted may be expected to end.
+constexpr std::int64_t searchOverrunNs = 200 * 1000000LL;
 
 // One past the end of the single-character class at p, as the matcher reads it:
 // "%x", a set "[...]" (its first character never closes it), or one character. A
@@ -420,10 +423,14 @@ bool checkCost(lua_State* ls, Guarded which)
     const long leftMs = remainingMs();
     if (leftMs < 0 || roughBound(length, pattern, starts) <= double(patternStepsWithoutCount))
         return true;
-    // The count, then Lua's search, must both fit in the time left.
-    const std::int64_t countDeadline =
-        coarseClockNs() + std::int64_t(double(leftMs) * 1e6 / (1 + matchTimePerCountTime));
-    return patternSearchFinishesBy(search, subject, length, pattern, init, maxReplacements, countDeadline);
+    // The count may take the call's time up to its deadline; Lua's search after it must
+    // then end within the margin past it.
+    const std::int64_t start = coarseClockNs();
+    const std::int64_t deadline = start + std::int64_t(leftMs) * 1000000;
+    if (!patternSearchFinishesBy(search, subject, length, pattern, init, maxReplacements, deadline))
+        return false;
+    const std::int64_t now = coarseClockNs();
+    return now + std::int64_t(matchTimePerCountTime * double(now - start)) <= deadline + searchOverrunNs;
 }
 
 template <Guarded which>

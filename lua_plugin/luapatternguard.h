@@ -17,9 +17,10 @@ struct lua_State;
 // run Lua's own function in the same call frame, so results, error messages and speed stay
 // as they were. The second kind answers to the time limit: when a cheap bound on the
 // matcher's work is large, the guard first replays the matcher's search on the actual
-// subject, counting its steps, and stops the call with the time limit's error when the
-// count and the search together could not end before the call's deadline. Without a time
-// limit nothing is counted or refused. Call it after the string library is open, under
+// subject, counting its steps, until the call's deadline at the latest. The call ends with
+// the time limit's error when the count reaches the deadline, or when Lua's search after
+// it could not end within a small margin past the deadline (it takes about as long as the
+// count, at most twice). Without a time limit nothing is counted or refused. Call it after the string library is open, under
 // protection.
 void guardPatternFunctions(lua_State* state);
 

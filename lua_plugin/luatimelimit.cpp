@@ -25,8 +25,7 @@ void limitHook(lua_State* ls, lua_Debug*);
 // Stops the call: from now on the hook fires at every instruction of this thread.
 int stopCall(lua_State* ls)
 {
-    stopping = true;
-    lua_sethook(ls, limitHook, LUA_MASKCOUNT, 1);
+    stopAtNextInstruction(ls);
     if (stopAsked)
         return luaL_error(ls, "the plug-in is shutting down");
     return luaL_error(ls, "the script ran longer than its time limit of %d ms (timeLimitMs in [Limits] of "
@@ -99,6 +98,12 @@ void enforceTimeLimit(lua_State* state)
 {
     if (timeIsUp())
         stopCall(state);
+}
+
+void stopAtNextInstruction(lua_State* state)
+{
+    stopping = true;
+    lua_sethook(state, limitHook, LUA_MASKCOUNT, 1);
 }
 
 int raiseTimeLimit(lua_State* state)

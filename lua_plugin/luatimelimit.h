@@ -37,6 +37,9 @@ bool timeIsUp();
 void enforceTimeLimit(lua_State* state);
 // Raises it now: C code that knows it could not finish before the deadline.
 int raiseTimeLimit(lua_State* state);
+// Makes the hook fire at the next instruction of the thread (safe from anywhere, an
+// allocation included), where it raises the error once the time is up.
+void stopAtNextInstruction(lua_State* state);
 // The coarse monotonic clock the limit reads, in nanoseconds.
 std::int64_t coarseClockNs();
 // Milliseconds left to the call in progress (-1: no deadline).

@@ -490,12 +490,6 @@ void LuaDispatchTest::patternFunctions_data()
                                          << QStringLiteral("true 1 300");
     QTest::newRow("ordinary captures") << QByteArray("return pcall(string.match, 'key=value', '(%w+)=(%w+)')")
                                        << QStringLiteral("true key value");
-    const QString tooLong =
-        QStringLiteral("false the script ran longer than its time limit of 300 ms (timeLimitMs in [Limits] of luaconfig.ini)");
-    QTest::newRow("optional items against a near miss")
-        << QByteArray("return pcall(string.find, ('a'):rep(40), ('a?'):rep(40) .. ('a'):rep(40))") << tooLong;
-    QTest::newRow("a trim of 40,000 spaces")
-        << QByteArray("return pcall(string.match, 'x' .. (' '):rep(40000) .. 'x', '^%s*(.-)%s*$')") << tooLong;
     QTest::newRow("the same trim of a line") << QByteArray("return pcall(string.match, '  key = value  ', '^%s*(.-)%s*$')")
                                              << QStringLiteral("true key = value");
     QTest::newRow("a long subject matched in one pass")
@@ -654,6 +648,7 @@ void LuaDispatchTest::hostileCalls_data()
     QTest::addColumn<QString>("outcome");
 
     const QByteArray tight = "timeLimitMs=300\nmemoryMB=64\n";
+    const QByteArray small = "memoryMB=32\n"; // with the default time limit, ample for a slow machine
     const QString stopped =
         QStringLiteral("error: the script ran longer than its time limit of 300 ms (timeLimitMs in [Limits] of luaconfig.ini)");
     const QString noMemory = QStringLiteral("error: not enough memory");
@@ -677,9 +672,11 @@ void LuaDispatchTest::hostileCalls_data()
         << tight << QByteArray("while true do local f = io.open(scratch .. 'big') f:read('*a') f:close() end") << stopped;
     QTest::newRow("a pattern that backtracks")
         << tight << QByteArray("return string.find(('a'):rep(40), ('a?'):rep(40) .. ('a'):rep(40))") << stopped;
+    QTest::newRow("a trim of 40,000 spaces")
+        << tight << QByteArray("return ('x' .. (' '):rep(40000) .. 'x'):match('^%s*(.-)%s*$')") << stopped;
     QTest::newRow("a table filled until memory runs out")
-        << tight << QByteArray("local t = {} while true do t[#t + 1] = {1, 2, 3, 4, 5, 6, 7, 8} end") << noMemory;
-    QTest::newRow("the same, caught") << tight
+        << small << QByteArray("local t = {} while true do t[#t + 1] = {1, 2, 3, 4, 5, 6, 7, 8} end") << noMemory;
+    QTest::newRow("the same, caught") << small
                                       << QByteArray("local t = {} local ok, e = pcall(function() while true do "
                                                     "t[#t + 1] = {1, 2, 3, 4, 5, 6, 7, 8} end end) t = nil return e")
                                       << QStringLiteral("string:not enough memory");
@@ -780,7 +777,7 @@ void LuaDispatchTest::hostileCalls()
                                                                 .chopped(1);
     QCOMPARE(got.replace(QString::fromUtf8(scratch), QStringLiteral("<scratch>")), outcome);
     // Ends (the figures against the limit are the benchmark's): a generous bound catches a call that runs on.
-    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 8000, qPrintable(QString::number(elapsed)));
     QCOMPARE(callLuaFunction(nullptr, "record", "i", 4), 0);
     QCOMPARE(globalString("received"), QStringLiteral("1: number:4"));
     lua_gc(L, LUA_GCCOLLECT, 0);

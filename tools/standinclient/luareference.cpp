@@ -380,8 +380,8 @@ QString luaReference()
         << QString()
         << QStringLiteral("## Modules and luaconfig.ini") << QString()
         << QStringLiteral("Every folder of `lua_plugin/` with an `init.lua` is a module. Once `vx5events.lua` has run, "
-                          "the plug-in runs the `init.lua` of every module that is on, each as a call of its own, and "
-                          "keeps what it returns in the global table `modules` (`true` when it returns nothing). The "
+                          "the plug-in runs the `init.lua` of every module that is on (one that `modules` already holds is "
+                          "left as it is) and keeps what it returns in the global table `modules` (`true` when it returns nothing). The "
                           "plug-in's settings dialog (the client's configure button) lists exactly these modules and "
                           "switches them on and off; the choice is stored in `luaconfig.ini` in the client's "
                           "configuration folder, as `[Modules]` with lines `1\\on=name`, `2\\off=name` and "
@@ -389,21 +389,46 @@ QString luaReference()
                           "script runs): every global and loaded module is gone, and `vx5events.lua` runs again.")
         << QString()
         << QStringLiteral("## Limits") << QString()
-        << QStringLiteral("No call from the client into Lua (an event, the console, a menu, loading the events script "
-                          "or a module) may run longer than `timeLimitMs` of `[Limits]` in `luaconfig.ini` (2000 ms "
-                          "when absent; 0: no limit). A call that runs out ends with the error \"the script ran longer "
-                          "than its time limit\", also inside coroutines and pcall: once the time is up, every further "
+        << QStringLiteral("Group `[Limits]` of `luaconfig.ini` sets three limits: `timeLimitMs` (2000 when absent; 0: no "
+                          "limit), `memoryMB` (256; 0: no cap) and `sandbox` (`true`).")
+        << QString()
+        << QStringLiteral("No call from the client into Lua (an event, the console, a menu, closing the state) may run "
+                          "longer than `timeLimitMs`, counted from its start. Starting the state is one call: the "
+                          "events script and all modules share one limit, and modules not reached when it is used up "
+                          "are not loaded. A call that runs out ends with the error \"the script ran longer than its "
+                          "time limit\", also inside coroutines and pcall: once the time is up, every further "
                           "instruction of the call raises it again, and `xpcall` skips its message handler. The state "
-                          "stays as it is for the next event. The limit uses the debug hook, so `debug.sethook` is not "
-                          "available; finalisers (`__gc`) run outside it.")
+                          "stays as it is for the next event. The clock is looked at every thousand instructions, after "
+                          "every garbage-collection cycle and in the library functions that can work long in C "
+                          "(`string.rep`, `table.concat`, `table.sort`, loading chunks, file reads, pattern matching, "
+                          "the string and table functions that copy their input), so a call ends at most about 250 ms "
+                          "past its limit. The limit uses the debug hook, so `debug.sethook` is not available.")
+        << QString()
+        << QStringLiteral("The state may hold at most `memoryMB`, garbage not yet collected included. An allocation "
+                          "beyond it raises Lua's \"not enough memory\"; the garbage is collected right after such an "
+                          "error, so the script (or the next event) can go on. `string.rep`, `table.concat`, reading a "
+                          "file whole or by count and loading a file check the size of what they make first.")
+        << QString()
+        << QStringLiteral("Files are opened only when they are regular files (or the null device): `io.open` returns "
+                          "nil and \"not a regular file\" for a FIFO or a device, and `io.lines`, `loadfile`, "
+                          "`dofile` and `require` refuse them, so no script waits on a pipe.")
         << QString()
         << QStringLiteral("`string.find`, `match`, `gmatch` and `gsub` refuse a pattern the matcher would need more "
-                          "than 200 levels of recursion for (\"pattern too complex\"), and a call whose search would "
-                          "take more than ten million matcher steps on its subject (\"pattern too complex for this "
-                          "subject\"): before a call that could be that long, the plug-in counts the matcher's steps on "
-                          "the actual subject. Patterns of several optional or repeated items that can match the same "
-                          "characters (`(\"a?\"):rep(40)`, `\"^%s*(.-)%s*$\"` on a long run of spaces) are the usual "
-                          "cause; anchor the pattern or split the work.")
+                          "than 200 levels of recursion for (\"pattern too complex\"). A call whose search could be "
+                          "long is first counted on its actual subject, until the call's deadline at the latest; when the "
+                          "count reaches the deadline, or the search after it could not end shortly after it, the call "
+                          "ends with the time limit's error. Patterns of several "
+                          "optional or repeated items that can match the same characters (`(\"a?\"):rep(40)`, "
+                          "`\"^%s*(.-)%s*$\"` on a long run of spaces) are the usual cause; anchor the pattern or "
+                          "split the work.")
+        << QString()
+        << QStringLiteral("With the sandbox on, scripts do not get `os.exit`, `os.execute`, `io.popen`, "
+                          "`package.loadlib` and native modules, `newproxy`, and of `debug` only `traceback` and "
+                          "`getinfo` remain; each raises \"... is not available to scripts (sandbox in [Limits] of "
+                          "luaconfig.ini)\". Precompiled chunks are not loaded, and the default input is empty. "
+                          "With `sandbox=false` the whole standard library is there; these functions then run outside "
+                          "every limit (`os.exit` ends the client, `os.execute` and `io.popen` block it, finalisers "
+                          "have no time limit).")
         << QString()
         << QStringLiteral("A `vx5` argument that the client would read differently than the script meant is an "
                           "argument error: a string holding a zero byte, and in a list a 0 (also a 16-bit ID that is 0 "
