@@ -2,6 +2,7 @@
 #include "standinupdateserver.h"
 #include "updateserver.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -251,22 +252,27 @@ void ConfigurationTest::proxyAndStreams()
     QCOMPARE(config.maxKBps, maxKBps);
 }
 
+// The session folder's name cannot be foreseen: names taken in the shared folder (the
+// numbered ones earlier updaters made, a planted link) are never adopted.
 void ConfigurationTest::tempDirSkipsExistingCandidates()
 {
     const QString base = tempPath + "/voxmere_temp_";
-    QVERIFY(QDir().mkdir(base + "0"));
-    // Someone else's directory or a link planted in the shared folder is never adopted.
-    QVERIFY(QFile::link(tempPath + "/elsewhere", base + "1"));
+    for (int n = 0; n < 1000; ++n)
+        QVERIFY(QDir().mkdir(base + QString::number(n)));
+    QVERIFY(QFile::link(tempPath + "/elsewhere", base + "link"));
 
     Configuration config;
     QVERIFY(config.createTempDir());
-    QCOMPARE(config.tempDir, base + "2");
-    QVERIFY(QFileInfo(base + "2").isDir());
-    QVERIFY(!QFileInfo::exists(tempPath + "/elsewhere"));
-
     Configuration second;
     QVERIFY(second.createTempDir());
-    QCOMPARE(second.tempDir, base + "3");
+    for (const QString& made : {config.tempDir, second.tempDir}) {
+        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(base) + "[0-9A-Za-z]{6}$").match(made).hasMatch(),
+                 qPrintable(made));
+        QVERIFY(QFileInfo(made).isDir() && QDir(made).isEmpty());
+    }
+    QVERIFY(config.tempDir != second.tempDir);
+    QCOMPARE(QDir(tempPath).entryList({"voxmere_temp_*"}, QDir::AllEntries | QDir::System).size(), 1003);
+    QVERIFY(!QFileInfo::exists(tempPath + "/elsewhere"));
 }
 
 void ConfigurationTest::tempDirIsPrivateWhateverTheUmask()
@@ -294,7 +300,8 @@ void ConfigurationTest::tempDirReportsFailure()
     QSignalSpy fatal(&config, &Configuration::fatalError);
     QVERIFY(!config.createTempDir());
     QCOMPARE(fatal.count(), 1);
-    QCOMPARE(fatal.at(0).at(0).toString(), QStringLiteral("Unable to create temp directory."));
+    QCOMPARE(fatal.at(0).at(0).toString(),
+             QStringLiteral("Unable to create temp directory. (%1: Not a directory)").arg(file.fileName()));
     QVERIFY(config.tempDir.isEmpty());
 }
 
@@ -304,7 +311,8 @@ void ConfigurationTest::initalizeStartKeepsPreviousDir()
     QVERIFY(config.initalizeStart(QStringLiteral("/some/earlier/voxmere_temp_4")));
     QCOMPARE(config.tempDir, QStringLiteral("/some/earlier/voxmere_temp_4"));
     QVERIFY(config.initalizeStart(QString()));
-    QCOMPARE(config.tempDir, tempPath + "/voxmere_temp_0");
+    QVERIFY2(config.tempDir.startsWith(tempPath + "/voxmere_temp_") && QFileInfo(config.tempDir).isDir(),
+             qPrintable(config.tempDir));
 }
 
 void ConfigurationTest::specialFileNames_data()

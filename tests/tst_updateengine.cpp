@@ -13,9 +13,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -50,6 +56,7 @@ private slots:
     void cleanup();
 
     void freshInstallThenUpdate();
+    void takenSessionNamesDoNotStopUpdates();
     void badCachedSignature_data();
     void badCachedSignature();
     void resumeAfterCancelFetchesNothingVerified();
@@ -159,6 +166,37 @@ void UpdateEngineTest::freshInstallThenUpdate()
 }
 
 // A session of the same version left a product ini whose signature does not verify.
+// Another user of the machine fills the shared temporary folder with every name earlier
+// updaters used and a thousand of the random ones: the update makes a folder of its own.
+void UpdateEngineTest::takenSessionNamesDoNotStopUpdates()
+{
+    QString error;
+    QVERIFY2(scene->publish(100, olderClient(), &error), qPrintable(error));
+    QVERIFY(scene->install({}, server->baseUrl() + "/m1"));
+    const QDir temp(scene->tempDir());
+    const QByteArray letters = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    QStringList taken;
+    for (int n = 0; n < 1000; ++n) {
+        QByteArray suffix;
+        for (int c = 0; c < 6; ++c)
+            suffix += letters.at(int(QRandomGenerator::global()->bounded(letters.size())));
+        taken << QString::number(n) << QString::fromLatin1(suffix);
+    }
+    const uid_t nobody = 65534;
+    for (const QString& name : std::as_const(taken)) {
+        const QByteArray path = QFile::encodeName(temp.filePath("voxmere_temp_" + name));
+        QVERIFY(::mkdir(path.constData(), 0755) == 0 || errno == EEXIST);
+        if (::getuid() == 0) // as root the folders belong to another user, as they would
+            QCOMPARE(::chown(path.constData(), nobody, nobody), 0);
+    }
+    const int before = int(temp.entryList({"voxmere_temp_*"}, QDir::Dirs).size());
+
+    Outcome fresh = run(100);
+    QVERIFY2(fresh.finished, qPrintable(fresh.log.join('\n')));
+    QCOMPARE(scene->installed(), UpdateScene::expected(olderClient()));
+    QCOMPARE(int(temp.entryList({"voxmere_temp_*"}, QDir::Dirs).size()), before);
+}
+
 void UpdateEngineTest::badCachedSignature_data()
 {
     QTest::addColumn<bool>("cancelAtFailedCheck");
@@ -235,7 +273,8 @@ void UpdateEngineTest::recordedSession_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("another version's session") << "session" << "Ok";
     QTest::newRow("a symbolic link to a directory") << "link" << "it is a symbolic link";
-    QTest::newRow("a directory of another name") << "foreign" << "it is not named voxmere_temp_ and a number";
+    QTest::newRow("a directory of another name")
+        << "foreign" << "it is not named voxmere_temp_ and a suffix of letters and digits";
     QTest::newRow("a session's name outside the temporary folder") << "outside" << "it is not in the temporary folder";
     QTest::newRow("a file of a session's name") << "file" << "";
 }

@@ -12,12 +12,14 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
 constexpr int defaultStreams = 6;
-constexpr int tempDirCandidates = 1000;
 
 QString& appRootPathOverride()
 {
@@ -38,15 +40,15 @@ bool askRetryInMessageBox()
     return answer != QMessageBox::Abort;
 }
 
-// Creates the directory only if nothing exists at the path, private to this user. A
-// directory that someone else created in the shared temporary folder is never adopted.
-bool createPrivateDirectory(const QString& path)
+// Makes a new directory from the pattern (its XXXXXX replaced by a random suffix), private
+// to this user. The name cannot be foreseen, so no one can take it beforehand, and a name
+// that exists, whoever made it, is never adopted. errno says why it failed.
+bool createPrivateDirectory(QByteArray& pattern)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    if (::mkdir(encoded.constData(), S_IRWXU) != 0)
+    if (!::mkdtemp(pattern.data()))
         return false;
     // The umask may have taken owner bits away; the directory is ours, so set them.
-    return ::chmod(encoded.constData(), S_IRWXU) == 0;
+    return ::chmod(pattern.constData(), S_IRWXU) == 0;
 }
 
 // A version number is a positive decimal int; anything else, also a number that would
@@ -214,16 +216,13 @@ bool Configuration::createTempDir()
     }
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
-    base += QLatin1String("voxmere_temp_");
-
-    for (int i = 0; i < tempDirCandidates; ++i) {
-        const QString candidate = base + QString::number(i);
-        if (createPrivateDirectory(candidate)) {
-            tempDir = candidate;
-            return true;
-        }
+    QByteArray pattern = QFile::encodeName(base + QLatin1String("voxmere_temp_XXXXXX"));
+    if (createPrivateDirectory(pattern)) {
+        tempDir = QFile::decodeName(pattern);
+        return true;
     }
-    emit fatalError(QStringLiteral("Unable to create temp directory."));
+    emit fatalError(QStringLiteral("Unable to create temp directory. (%1: %2)")
+                        .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno))));
     return false;
 }
 

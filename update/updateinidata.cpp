@@ -67,14 +67,15 @@ bool UpdateIniData::writeDurably(QSettings& settings)
 
 QString UpdateIniData::sessionDirectoryProblem(const QString& dir)
 {
-    static const QRegularExpression sessionName(QStringLiteral("^voxmere_temp_[0-9]+$"));
+    // Made as voxmere_temp_ and a random suffix; earlier updaters used a number.
+    static const QRegularExpression sessionName(QStringLiteral("^voxmere_temp_[0-9A-Za-z]+$"));
     const QFileInfo info(dir);
     if (info.isSymLink())
         return QStringLiteral("it is a symbolic link");
     if (!info.isAbsolute() || !info.isDir())
         return QStringLiteral("it is not a directory");
     if (!sessionName.match(info.fileName()).hasMatch())
-        return QStringLiteral("it is not named voxmere_temp_ and a number");
+        return QStringLiteral("it is not named voxmere_temp_ and a suffix of letters and digits");
     // Only a directory this updater could have made: one directly in its temporary folder.
     const QString tempFolder = QFileInfo(QDir::tempPath()).canonicalFilePath();
     if (tempFolder.isEmpty() || QFileInfo(info.absolutePath()).canonicalFilePath() != tempFolder)

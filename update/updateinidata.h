@@ -22,7 +22,8 @@ public:
 
     // Why the recorded directory must not be resumed or emptied, or an empty text when it
     // may: it must be a real directory (not a link to one) named "voxmere_temp_" and a
-    // number, directly in the temporary folder, owned by the user running the updater.
+    // suffix of letters and digits (a number for earlier updaters), directly in the
+    // temporary folder, owned by the user running the updater.
     static QString sessionDirectoryProblem(const QString& dir);
 
 private:
