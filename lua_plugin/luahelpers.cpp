@@ -227,7 +227,8 @@ void enterClientCall()
         return;
     // Here rather than when the last call ended: a string result stays valid until the
     // next call into Lua.
-    collectBetweenCalls(L);
+    if (collectionPending)
+        collectBetweenCalls(L);
     startTimeLimit();
 }
 
@@ -285,8 +286,9 @@ int callProtected(ProtectedCall& call)
     // Once the plug-in closes the state, no script runs any more.
     if (!L || stopRequested())
         return 1;
-    // The host may call us from inside a vx5 call, where the stack has less room left.
-    if (!lua_checkstack(L, 2)) {
+    // The host may call us from inside a vx5 call, where the stack has less room left;
+    // between calls the stack is empty and has LUA_MINSTACK slots free.
+    if (clientCalls > 0 && !lua_checkstack(L, 2)) {
         l_error(call.errorBuffer, "Error running Lua function '%s': %s\n", call.name, "stack overflow");
         return 1;
     }

@@ -14,14 +14,21 @@ extern "C" {
 
 namespace {
 
+} // namespace
+
+int protectedLuaDepth = 0;
+bool collectionPending = false;
+
+namespace {
+
 // The plug-in has one state at a time: its allocator's account lives here.
 struct MemoryAccount
 {
     std::size_t used = 0;
-    std::size_t cap = 0; // 0: none
-    int protectedDepth = 0;
-    bool refused = false;   // since the last collection after an error
-    std::size_t live = 0;   // what was left after the last collection cycle
+    std::size_t cap = 0;  // 0: none
+    std::size_t live = 0; // what was left after the last collection cycle
+    // The garbage since that cycle may fill half of what is left beyond this.
+    std::size_t collectAbove = SIZE_MAX;
     lua_State* mainThread = nullptr;
 };
 
@@ -29,6 +36,12 @@ struct MemoryAccount
 // between two of the hook's looks.
 constexpr std::size_t largeAllocation = 1 << 20;
 MemoryAccount account;
+
+void setLive(std::size_t live)
+{
+    account.live = live;
+    account.collectAbove = account.cap == 0 ? SIZE_MAX : live + (account.cap > live ? account.cap - live : 0) / 2;
+}
 
 void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t newSize)
 {
@@ -39,19 +52,21 @@ void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t ne
         return nullptr;
     }
     // Only growth is refused: Lua never expects a shrinking block to fail.
-    if (newSize > oldSize && memory->cap != 0 && memory->protectedDepth > 0 &&
+    if (newSize > oldSize && memory->cap != 0 && protectedLuaDepth > 0 &&
         newSize - oldSize > (memory->cap > memory->used ? memory->cap - memory->used : 0)) {
-        memory->refused = true;
+        collectionPending = true;
         return nullptr;
     }
     // Once the time is up, the main thread stops at its next instruction (setting a hook is
     // safe anywhere); a coroutine is stopped by the hook or the next collection cycle.
-    if (newSize > oldSize && newSize - oldSize >= largeAllocation && memory->protectedDepth > 0 && timeIsUp())
+    if (newSize > oldSize && newSize - oldSize >= largeAllocation && protectedLuaDepth > 0 && timeIsUp())
         stopAtNextInstruction(memory->mainThread);
     void* grown = std::realloc(block, newSize);
     if (!grown)
         return nullptr;
     memory->used = memory->used - oldSize + newSize;
+    if (memory->used > memory->collectAbove)
+        collectionPending = true;
     return grown;
 }
 
@@ -93,7 +108,7 @@ void paceCollector(lua_State* ls)
 
 int collectionCheck(lua_State* ls)
 {
-    account.live = account.used; // the cycle's sweep is over
+    setLive(account.used); // the cycle's sweep is over
     armCollectionCheck(ls);
     paceCollector(ls);
     enforceTimeLimit(ls);
@@ -163,6 +178,8 @@ lua_State* newLimitedState(const LuaLimits& limits)
 {
     account = MemoryAccount{};
     account.cap = std::size_t(limits.memoryMB > 0 ? limits.memoryMB : 0) << 20;
+    setLive(0);
+    collectionPending = false;
     setTimeLimit(limits.timeLimitMs);
     account.mainThread = lua_newstate(cappedAllocator, &account);
     return account.mainThread;
@@ -183,38 +200,44 @@ void installLimits(lua_State* state, const LuaLimits& limits)
     lua_setglobal(state, "xpcall");          // (empty)
 }
 
-void collectAfterRefusal(lua_State* state)
+namespace {
+
+void collectGarbage(lua_State* state)
 {
-    if (!account.refused || !state)
-        return;
-    if (account.protectedDepth > 0) {
+    if (protectedLuaDepth > 0) {
         lua_gc(state, LUA_GCCOLLECT, 0);
     } else if (lua_cpcall(state, collectProtected, nullptr) != 0) {
         lua_pop(state, 1); // a finaliser's error: nobody to tell
     }
-    account.live = account.used;
+    setLive(account.used);
+}
+
+} // namespace
+
+void collectAfterRefusal(lua_State* state)
+{
+    if (!collectionPending || !state)
+        return;
+    collectGarbage(state);
     // What the script still held may become garbage soon (it caught the error and let go):
     // while the state is near its cap, the next call from the client collects once more.
-    account.refused = account.used > account.cap / 2;
+    collectionPending = account.used > account.cap / 2;
 }
 
 void collectBetweenCalls(lua_State* state)
 {
-    // Garbage the last call left would otherwise count against this one until Lua's own
-    // pace collects it: when it may fill half of what is left, it goes first.
-    if (account.cap != 0 && account.used > account.live &&
-        account.used - account.live > (account.cap > account.live ? account.cap - account.live : 0) / 2)
-        account.refused = true;
-    collectAfterRefusal(state);
+    if (state)
+        collectGarbage(state);
+    collectionPending = false;
 }
 
 bool roomFor(lua_State* state, std::size_t size)
 {
     if (size <= luaMemoryLeft())
         return true;
-    lua_gc(state, LUA_GCCOLLECT, 0); // the garbage may hold what is missing
-    account.refused = size > luaMemoryLeft();
-    return !account.refused;
+    collectGarbage(state); // the garbage may hold what is missing
+    collectionPending = size > luaMemoryLeft();
+    return !collectionPending;
 }
 
 std::size_t luaMemoryInUse()
@@ -229,12 +252,3 @@ std::size_t luaMemoryLeft()
     return account.cap > account.used ? account.cap - account.used : 0;
 }
 
-void enterProtectedLua()
-{
-    ++account.protectedDepth;
-}
-
-void leaveProtectedLua()
-{
-    --account.protectedDepth;
-}

@@ -40,16 +40,25 @@ std::size_t luaMemoryLeft();
 // not: for C functions about to make something large.
 bool roomFor(lua_State* state, std::size_t size);
 
-// After an error, if an allocation was refused since the state was last well under its
-// cap: collects the garbage (under protection when called from outside Lua), so that the
-// state works on.
+// Set when an allocation was refused, or when the garbage since the last collection cycle
+// may fill half of what is left under the cap.
+extern bool collectionPending;
+// After an error, when a collection is pending: collects the garbage (under protection
+// when called from outside Lua), so that the state works on.
 void collectAfterRefusal(lua_State* state);
-// Before a call from the client: the same, and also when the garbage since the last
-// collection cycle may fill half of what is left under the cap.
+// Before a call from the client, when a collection is pending: collects the garbage.
 void collectBetweenCalls(lua_State* state);
 
 // The cap is enforced only while Lua runs under protection (a call from the client, a
 // protected body of the plug-in): a refusal outside would reach Lua's panic handler.
-// The plug-in's own few allocations between calls are never refused.
-void enterProtectedLua();
-void leaveProtectedLua();
+// The plug-in's own few allocations between calls are never refused. Inline: every event
+// passes here.
+extern int protectedLuaDepth;
+inline void enterProtectedLua()
+{
+    ++protectedLuaDepth;
+}
+inline void leaveProtectedLua()
+{
+    --protectedLuaDepth;
+}

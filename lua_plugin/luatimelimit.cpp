@@ -15,10 +15,7 @@ namespace {
 constexpr int instructionsPerCheck = 1000;
 
 int limitMs = 0;            // of the state in use; 0: none
-bool running = false;       // a call from the client is in progress
 bool stopping = false;      // the hook fires at every instruction of some thread
-bool stopAsked = false;     // the state closes when the running call returns
-std::int64_t deadlineNs = 0;
 
 void limitHook(lua_State* ls, lua_Debug*);
 
@@ -50,9 +47,14 @@ int refuseSetHook(lua_State* ls)
 
 } // namespace
 
+bool stopAsked = false; // the state closes when the running call returns
+
+CallClock callClock;
+
 void setTimeLimit(int limit)
 {
     limitMs = limit > 0 ? limit : 0;
+    callClock.limitNs = std::int64_t(limitMs) * 1000000;
 }
 
 void installTimeLimit(lua_State* state)
@@ -75,15 +77,9 @@ std::int64_t coarseClockNs()
     return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-void startTimeLimit()
-{
-    running = true;
-    deadlineNs = limitMs > 0 ? coarseClockNs() + std::int64_t(limitMs) * 1000000 : 0;
-}
-
 void stopTimeLimit(lua_State* state)
 {
-    running = false;
+    callClock.running = false;
     if (stopping && state)
         lua_sethook(state, limitHook, LUA_MASKCOUNT, instructionsPerCheck);
     stopping = false;
@@ -91,7 +87,8 @@ void stopTimeLimit(lua_State* state)
 
 bool timeIsUp()
 {
-    return running && (stopAsked || (deadlineNs != 0 && coarseClockNs() >= deadlineNs));
+    return callClock.running &&
+           (stopAsked || (callClock.deadlineNs != 0 && coarseClockNs() >= callClock.deadlineNs));
 }
 
 void enforceTimeLimit(lua_State* state)
@@ -113,9 +110,9 @@ int raiseTimeLimit(lua_State* state)
 
 long remainingMs()
 {
-    if (!running || deadlineNs == 0)
+    if (!callClock.running || callClock.deadlineNs == 0)
         return -1;
-    const std::int64_t left = deadlineNs - coarseClockNs();
+    const std::int64_t left = callClock.deadlineNs - coarseClockNs();
     return left > 0 ? long(left / 1000000) : 0;
 }
 
@@ -127,9 +124,4 @@ void requestStop()
 void clearStopRequest()
 {
     stopAsked = false;
-}
-
-bool stopRequested()
-{
-    return stopAsked;
 }

@@ -26,9 +26,25 @@ void setTimeLimit(int limitMs);
 // refuses.
 void installTimeLimit(lua_State* state);
 
+// The coarse monotonic clock the limit reads, in nanoseconds.
+std::int64_t coarseClockNs();
+
+// What the limit knows of the call in progress (inline below: every event passes there).
+struct CallClock
+{
+    bool running = false;        // a call from the client is in progress
+    std::int64_t limitNs = 0;    // of the state in use; 0: none
+    std::int64_t deadlineNs = 0; // of the call in progress; 0: none
+};
+extern CallClock callClock;
+
 // The outermost call from the client starts and ends; the end puts the state's main
 // thread back to sparse checks.
-void startTimeLimit();
+inline void startTimeLimit()
+{
+    callClock.running = true;
+    callClock.deadlineNs = callClock.limitNs != 0 ? coarseClockNs() + callClock.limitNs : 0;
+}
 void stopTimeLimit(lua_State* state);
 
 // Whether the call in progress must stop: its time is up, or the plug-in is closing.
@@ -40,8 +56,6 @@ int raiseTimeLimit(lua_State* state);
 // Makes the hook fire at the next instruction of the thread (safe from anywhere, an
 // allocation included), where it raises the error once the time is up.
 void stopAtNextInstruction(lua_State* state);
-// The coarse monotonic clock the limit reads, in nanoseconds.
-std::int64_t coarseClockNs();
 // Milliseconds left to the call in progress (-1: no deadline).
 long remainingMs();
 
@@ -49,4 +63,8 @@ long remainingMs();
 // running is stopped at its next check ("the plug-in is shutting down"). A new state clears it.
 void requestStop();
 void clearStopRequest();
-bool stopRequested();
+extern bool stopAsked;
+inline bool stopRequested()
+{
+    return stopAsked;
+}
