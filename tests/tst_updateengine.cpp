@@ -20,6 +20,7 @@
 
 #include <cerrno>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,8 @@ private slots:
 
     void freshInstallThenUpdate();
     void takenSessionNamesDoNotStopUpdates();
+    void fullTemporaryDiskNeverInstallsAShortFile_data();
+    void fullTemporaryDiskNeverInstallsAShortFile();
     void badCachedSignature_data();
     void badCachedSignature();
     void resumeAfterCancelFetchesNothingVerified();
@@ -195,6 +198,52 @@ void UpdateEngineTest::takenSessionNamesDoNotStopUpdates()
     QVERIFY2(fresh.finished, qPrintable(fresh.log.join('\n')));
     QCOMPARE(scene->installed(), UpdateScene::expected(olderClient()));
     QCOMPARE(int(temp.entryList({"voxmere_temp_*"}, QDir::Dirs).size()), before);
+}
+
+// The temporary folder is a small file system that the downloads fill at some point (a
+// packed file, the last small one, ...): the update either completes with the release or
+// fails and leaves the installation as it was, saying why; never a short file installed.
+// Once there is room again, the next run completes.
+void UpdateEngineTest::fullTemporaryDiskNeverInstallsAShortFile_data()
+{
+    QTest::addColumn<int>("freeKiB");
+    for (const int free : {8, 24, 48, 64, 72, 80, 96})
+        QTest::newRow(qPrintable(QStringLiteral("%1 KiB free").arg(free))) << free;
+}
+
+void UpdateEngineTest::fullTemporaryDiskNeverInstallsAShortFile()
+{
+    QFETCH(int, freeKiB);
+    if (::getuid() != 0)
+        QSKIP("mounting a small file system for the temporary folder needs root");
+    const QByteArray temp = QFile::encodeName(scene->tempDir());
+    if (::mount("tmpfs", temp.constData(), "tmpfs", 0, "size=512k,mode=1777") != 0)
+        QSKIP("this machine does not let root mount a tmpfs");
+    struct Unmount
+    {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{temp};
+    publishBothInstallOlder();
+    const QString filler = scene->tempDir() + "/filler";
+    QVERIFY(writeFile(filler, QByteArray((512 - freeKiB) * 1024, 'f')));
+
+    Outcome full = run(101);
+    if (full.finished) {
+        TreeSnapshot installed = scene->installed();
+        installed.remove("_old_update");
+        QCOMPARE(installed, UpdateScene::expected(newerClient()));
+        return;
+    }
+    QCOMPARE(scene->installed(), UpdateScene::expected(olderClient()));
+    QVERIFY2(full.log.join('\n').contains("No space left on device"), qPrintable(full.log.join('\n')));
+
+    QVERIFY(QFile::remove(filler));
+    Outcome roomy = run(101);
+    QVERIFY2(roomy.finished, qPrintable(roomy.log.join('\n')));
+    TreeSnapshot installed = scene->installed();
+    installed.remove("_old_update");
+    QCOMPARE(installed, UpdateScene::expected(newerClient()));
 }
 
 void UpdateEngineTest::badCachedSignature_data()

@@ -9,6 +9,33 @@
 #include <QRegularExpression>
 #include <QTimerEvent>
 
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+// Writes all of it; false, with the system's words, when the disk refuses (a short write
+// is followed by one that says why).
+bool writeAll(int fd, const char* data, qint64 size, QString* refusal)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, std::size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *refusal = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : EIO));
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+} // namespace
+
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
                                                      const QString& remotePath, const QString& localPath,
                                                      qint64 expectedSize, QObject* parent,
@@ -62,7 +89,10 @@ void DownloadTaskSpecification::startDownload()
 
     // What an earlier attempt (of this run or an earlier one) left is continued, not fetched again.
     resumeOffset = resumableBytes();
-    if (!file.open(resumeOffset > 0 ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: every piece goes to the file as it arrives (they are large anyway, and
+    // written with write(2), so that a disk that refuses one says why at that write).
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    if (!file.open(resumeOffset > 0 ? mode | QIODevice::Append : mode | QIODevice::Truncate)) {
         emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
         releaseSlot();
         errorCancel();
@@ -241,16 +271,9 @@ bool DownloadTaskSpecification::readAvailable()
             return true;
         if (exceedsLimit(resumeOffset + bytesReceived + count))
             return false;
-        const qint64 written = file.write(buffer, count);
-        if (written < 0) {
-            errorRetry(file.errorString());
-            return false;
-        }
-        if (written != count) {
-            errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
-                           .arg(file.fileName(), QString::number(count), QString::number(written)));
-            return false;
-        }
+        QString refusal;
+        if (!writeAll(file.handle(), buffer, count, &refusal))
+            return localWriteFailed(refusal);
         contentHash.addData(QByteArrayView(buffer, count));
         bytesReceived += count;
     }
@@ -287,6 +310,12 @@ void DownloadTaskSpecification::onDownloadFinished()
             return; // a retry is already under way
         if (reply->bytesAvailable() > 0)
             return; // held back by the cap: the throttle's next read ends it
+        // The file counts as downloaded only when it holds every byte that was hashed.
+        if (file.size() != resumeOffset + bytesReceived) {
+            localWriteFailed(QStringLiteral("it holds %1 of %2 bytes")
+                                 .arg(QString::number(file.size()), QString::number(resumeOffset + bytesReceived)));
+            return;
+        }
         reply->close();
         reply->deleteLater();
         reply = nullptr;
@@ -323,6 +352,24 @@ bool DownloadTaskSpecification::errorRetry(const QString& text)
     emit message(text);
     startDownload();
     return true;
+}
+
+// The local disk refused what arrived (it is full, say): no fault of the mirror. The
+// partial file goes and the file is fetched once more from its first byte; a second
+// refusal fails the update, which leaves the installation as it was.
+bool DownloadTaskSpecification::localWriteFailed(const QString& reason)
+{
+    const QString text = QStringLiteral("Could not write %1: %2").arg(file.fileName(), reason);
+    resetDownload();
+    QFile::remove(file.fileName());
+    if (++localWriteFailures > maxLocalWriteRetries) {
+        emit error(text);
+        errorCancel();
+        return false;
+    }
+    emit message(text + QStringLiteral("; fetching it again"));
+    startDownload();
+    return false;
 }
 
 void DownloadTaskSpecification::releaseSlot()

@@ -32,6 +32,8 @@ public:
     // Slower than this, averaged over a window of this many one-second ticks, is a stall.
     static constexpr qint64 minimumBytesPerSecond = 1024;
     static constexpr int speedWindowTicks = 30;
+    // Attempts after the local disk refused a download's bytes, before the update fails.
+    static constexpr int maxLocalWriteRetries = 1;
 
     DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors, const QString& remotePath,
                               const QString& localPath, qint64 expectedSize, QObject* parent,
@@ -79,6 +81,7 @@ private:
     void startFromZero();
     bool continuesFile(const QByteArray& contentRange) const;
     bool errorRetry(const QString& text);
+    bool localWriteFailed(const QString& reason);
     void resetDownload();
     // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
     void stopWaiting();
@@ -109,6 +112,7 @@ private:
     qint64 resumeOffset = 0; // bytes the file held when this attempt continued it
     bool resumeAllowed = true;
     bool resumed = false;
+    int localWriteFailures = 0;
     QBasicTimer throttle; // the next read when the bandwidth cap held this one back
     int windowTicks = 0;
     qint64 bytesAtWindowStart = 0;
