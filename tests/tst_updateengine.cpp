@@ -59,6 +59,8 @@ private slots:
     void freshInstallThenUpdate();
     void takenSessionNamesDoNotStopUpdates();
     void fullTemporaryDiskNeverInstallsAShortFile_data();
+    void sessionFolderHoldsOnlyRegularFiles_data();
+    void sessionFolderHoldsOnlyRegularFiles();
     void fullTemporaryDiskNeverInstallsAShortFile();
     void badCachedSignature_data();
     void badCachedSignature();
@@ -244,6 +246,65 @@ void UpdateEngineTest::fullTemporaryDiskNeverInstallsAShortFile()
     TreeSnapshot installed = scene->installed();
     installed.remove("_old_update");
     QCOMPARE(installed, UpdateScene::expected(newerClient()));
+}
+
+// A recorded session whose folder holds something else where a download (whole or in
+// part) or a folder of one lies: it is removed with a line in the log and the file fetched
+// anew; what a link pointed to outside the folder is never touched.
+void UpdateEngineTest::sessionFolderHoldsOnlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("entry"); // relative to the session folder
+    QTest::addColumn<QString>("kind");  // fifo, file link, folder link, folder
+    QTest::addColumn<bool>("complete"); // what stands there is the whole new file, or a part
+
+    for (const bool complete : {false, true}) {
+        const QString state = complete ? QStringLiteral(", complete") : QStringLiteral(", partial");
+        for (const char* kind : {"fifo", "file link", "folder link", "folder"})
+            QTest::newRow(qPrintable(kind + state)) << "vx5client_linux_amd64" << QString::fromLatin1(kind) << complete;
+    }
+    QTest::newRow("a link where a folder goes") << "plugins" << "folder link" << true;
+}
+
+void UpdateEngineTest::sessionFolderHoldsOnlyRegularFiles()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, kind);
+    QFETCH(bool, complete);
+    publishBothInstallOlder();
+    const QString session = QDir(scene->tempDir()).filePath("voxmere_temp_7");
+    QVERIFY(QDir().mkpath(session));
+    const QString release = QDir(scene->mirrorDir()).filePath("101/" + productIni);
+    QVERIFY(QFile::copy(release, QDir(session).filePath(productIni)));
+    QVERIFY(QFile::copy(release + ".sig", QDir(session).filePath(productIni + ".sig")));
+    UpdateIniData::modify(101, session, config->clientType);
+
+    // Outside the session folder: a file with the new client's bytes (or some of them), and
+    // a folder holding a file of the name the update would write.
+    const QByteArray newClient = newerClient().value("vx5client_linux_amd64");
+    const QString outside = QDir(scene->tempDir()).filePath("../outside");
+    QVERIFY(QDir().mkpath(outside + "/folder"));
+    const QByteArray outsideBytes = complete ? newClient : newClient.left(1000);
+    QVERIFY(writeFile(outside + "/file", outsideBytes));
+    QVERIFY(writeFile(outside + "/folder/libvx5.so.gz", "outside"));
+    const QString path = QDir(session).filePath(entry);
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "file link")
+        QVERIFY(QFile::link(outside + "/file", path));
+    else if (kind == "folder link")
+        QVERIFY(QFile::link(outside + "/folder", path));
+    else
+        QVERIFY(QDir().mkpath(path + (complete ? "/inside" : "")));
+
+    const Outcome outcome = run(101);
+    QVERIFY2(outcome.finished, qPrintable(outcome.log.join('\n')));
+    QVERIFY2(outcome.log.filter("Removed the").size() == 1, qPrintable(outcome.log.join('\n')));
+    TreeSnapshot installed = scene->installed();
+    installed.remove("_old_update");
+    QCOMPARE(installed, UpdateScene::expected(newerClient()));
+    QCOMPARE(readAll(outside + "/file"), outsideBytes);
+    QCOMPARE(readAll(outside + "/folder/libvx5.so.gz"), QByteArray("outside"));
+    QCOMPARE(QDir(outside + "/folder").entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"libvx5.so.gz"});
 }
 
 void UpdateEngineTest::badCachedSignature_data()

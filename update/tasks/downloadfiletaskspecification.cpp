@@ -4,6 +4,7 @@
 #include "configuration.h"
 #include "downloadtaskspecification.h"
 #include "mirrors.h"
+#include "sessionentry.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ void DownloadFileTaskSpecification::execute()
 
 void DownloadFileTaskSpecification::makeSubtasksAndStart()
 {
+    for (const QString& line : clearSessionPath(configuration->tempDir, fileSpec.relativePath))
+        emit message(line);
     const QString localPath = configuration->tempDir + QLatin1Char('/') + fileSpec.relativePath;
     downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
                                                  fileSpec.section + QLatin1Char('/') + fileSpec.relativePath,

@@ -1,6 +1,7 @@
 #include "downloadtaskspecification.h"
 
 #include "bandwidthlimiter.h"
+#include "sessionentry.h"
 
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -41,7 +42,7 @@ DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* netw
                                                      qint64 expectedSize, QObject* parent,
                                                      qreal parentProgressRange)
     : TaskSpecification(parent, parentProgressRange), networkManager(networkManager), mirrors(mirrors),
-      remotePath(remotePath), file(localPath), bytesTotal(expectedSize), expectedSize(expectedSize)
+      remotePath(remotePath), localPath(localPath), bytesTotal(expectedSize), expectedSize(expectedSize)
 {
 }
 
@@ -90,10 +91,14 @@ void DownloadTaskSpecification::startDownload()
     // What an earlier attempt (of this run or an earlier one) left is continued, not fetched again.
     resumeOffset = resumableBytes();
     // Unbuffered: every piece goes to the file as it arrives (they are large anyway, and
-    // written with write(2), so that a disk that refuses one says why at that write).
+    // written with write(2), so that a disk that refuses one says why at that write). The
+    // file is opened without following a link or waiting on a FIFO.
+    const int fd = openSessionFile(localPath, resumeOffset > 0);
     const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    if (!file.open(resumeOffset > 0 ? mode | QIODevice::Append : mode | QIODevice::Truncate)) {
-        emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
+    if (fd < 0 || !file.open(fd, resumeOffset > 0 ? mode | QIODevice::Append : mode, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        emit error(QStringLiteral("Unable to create file %1 for saving").arg(localPath));
         releaseSlot();
         errorCancel();
         return;
@@ -105,7 +110,7 @@ qint64 DownloadTaskSpecification::resumableBytes() const
 {
     if (!resumeAllowed || expectedSize <= 0)
         return 0;
-    const qint64 size = QFileInfo(file.fileName()).size();
+    const qint64 size = QFileInfo(localPath).size();
     return size > 0 && size < expectedSize ? size : 0;
 }
 
@@ -359,9 +364,9 @@ bool DownloadTaskSpecification::errorRetry(const QString& text)
 // refusal fails the update, which leaves the installation as it was.
 bool DownloadTaskSpecification::localWriteFailed(const QString& reason)
 {
-    const QString text = QStringLiteral("Could not write %1: %2").arg(file.fileName(), reason);
+    const QString text = QStringLiteral("Could not write %1: %2").arg(localPath, reason);
     resetDownload();
-    QFile::remove(file.fileName());
+    QFile::remove(localPath);
     if (++localWriteFailures > maxLocalWriteRetries) {
         emit error(text);
         errorCancel();
@@ -396,7 +401,7 @@ void DownloadTaskSpecification::resetDownload()
     if (file.isOpen()) {
         file.close();
         if (expectedSize <= 0)
-            file.remove();
+            QFile::remove(localPath);
     }
     resumeOffset = 0;
     bytesTotal = expectedSize;
@@ -413,7 +418,7 @@ void DownloadTaskSpecification::reset()
 {
     resetDownload();
     // A reset fetches the file again from its first byte.
-    QFile::remove(file.fileName());
+    QFile::remove(localPath);
     resumed = false;
     TaskSpecification::reset();
 }

@@ -99,7 +99,8 @@ private:
     QNetworkReply* reply = nullptr;        // owned while set (deleted later)
     int idleTicks = 0;
     QString remotePath;
-    QFile file;
+    QString localPath;
+    QFile file; // opened on a descriptor, it forgets its name
     qint64 bytesAtLastTick = 0;
     qint64 bytesTotal;
     qint64 expectedSize;

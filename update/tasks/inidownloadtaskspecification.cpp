@@ -1,5 +1,7 @@
 #include "inidownloadtaskspecification.h"
 
+#include "sessionentry.h"
+
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "downloadtaskspecification.h"
@@ -32,6 +34,8 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     const QString local = configuration->tempDir + QLatin1Char('/') + name;
     qreal checkShare = 1.0;
     for (const QString& suffix : {QString(), QStringLiteral(".sig")}) {
+        for (const QString& line : clearSessionPath(configuration->tempDir, name + suffix))
+            emit message(line);
         // The first try uses what an interrupted run left; a retry fetches afresh.
         if (attempts == 0 && QFileInfo::exists(local + suffix))
             continue;

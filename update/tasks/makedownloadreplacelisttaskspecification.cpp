@@ -2,6 +2,7 @@
 
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
+#include "sessionentry.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -141,6 +142,10 @@ void MakeDownloadReplaceListFunc::checkCandidates(std::vector<Candidate>& candid
 {
     const QString appRoot = Configuration::getAppRootPath() + QLatin1Char('/');
     const QString tempRoot = configuration->tempDir + QLatin1Char('/');
+    // A download an earlier run left is reused only as a regular file of the session folder.
+    for (const Candidate& candidate : candidates)
+        for (const QString& line : clearSessionPath(configuration->tempDir, candidate.replace.relativePath))
+            emit message(line);
     std::atomic<std::size_t> next{0};
     std::atomic<int> checked{0};
     // Only the calling thread reports, so that the progress never goes back.
