@@ -12,6 +12,7 @@
 #include "support/gzipfile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -61,6 +62,7 @@ private slots:
     void fullTemporaryDiskNeverInstallsAShortFile_data();
     void sessionFolderHoldsOnlyRegularFiles_data();
     void sessionFolderHoldsOnlyRegularFiles();
+    void sharedCapKeepsEveryStreamMoving();
     void fullTemporaryDiskNeverInstallsAShortFile();
     void badCachedSignature_data();
     void badCachedSignature();
@@ -131,7 +133,7 @@ Outcome UpdateEngineTest::run(UpdateEngine& engine, const MessageHook& hook)
     outcome.prepared = engine.initialize();
     if (outcome.prepared) {
         engine.startUpdate();
-        (void)QTest::qWaitFor([&] { return !finished.isEmpty() || !canceled.isEmpty(); }, 60000);
+        (void)QTest::qWaitFor([&] { return !finished.isEmpty() || !canceled.isEmpty(); }, 180000);
     }
     outcome.finished = !finished.isEmpty();
     outcome.canceled = !canceled.isEmpty();
@@ -305,6 +307,37 @@ void UpdateEngineTest::sessionFolderHoldsOnlyRegularFiles()
     QCOMPARE(readAll(outside + "/file"), outsideBytes);
     QCOMPARE(readAll(outside + "/folder/libvx5.so.gz"), QByteArray("outside"));
     QCOMPARE(QDir(outside + "/folder").entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"libvx5.so.gz"});
+}
+
+// Twenty streams under a cap of 16 KB/s from a healthy mirror: the cap is shared so that
+// every download moves, none is dropped as too slow for the cap's sake, and the update
+// takes about the time the cap allows (40 files of 16 KB; of 40 KB in the long form).
+void UpdateEngineTest::sharedCapKeepsEveryStreamMoving()
+{
+    const int size = qEnvironmentVariableIsSet("VX5_LONG_TESTS") ? 40000 : 16000;
+    ClientTree release = olderClient();
+    QRandomGenerator random(7);
+    for (int n = 0; n < 40; ++n) {
+        QByteArray data(size, Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32*>(data.data()), size / 4);
+        release.insert(QStringLiteral("data/%1.bin").arg(n), data);
+    }
+    QString error;
+    QVERIFY2(scene->publish(100, release, &error), qPrintable(error));
+    QVERIFY(scene->install(olderClient(), server->baseUrl() + "/m1"));
+    {
+        QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
+        settings.setValue("update/streams", 20);
+        settings.setValue("update/maxKBps", 16);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const Outcome outcome = run(100);
+    const double seconds = double(timer.elapsed()) / 1000;
+    QVERIFY2(outcome.finished, qPrintable(outcome.log.join('\n')));
+    QCOMPARE(scene->installed(), UpdateScene::expected(release));
+    const double allowed = 40.0 * size / 16000;
+    QVERIFY2(seconds > 0.85 * allowed && seconds < 2 * allowed, qPrintable(QString::number(seconds)));
 }
 
 void UpdateEngineTest::badCachedSignature_data()

@@ -22,7 +22,9 @@ void BandwidthLimiter::setBytesPerSecond(qint64 bytesPerSecond)
     // An eighth of a second's worth, so that a short burst is all the line ever sees above the cap.
     burst = std::max(smallestGrant, rate / 8);
     tokens = double(burst);
+    waiting.clear();
     clock.start();
+    since.start();
 }
 
 void BandwidthLimiter::refill()
@@ -32,13 +34,30 @@ void BandwidthLimiter::refill()
     tokens = std::min(double(burst), tokens + double(elapsed) * 1e-9 * double(rate));
 }
 
-qint64 BandwidthLimiter::grant(qint64 wanted)
+qint64 BandwidthLimiter::staleNs() const
+{
+    return std::max<qint64>(1000000000, 4 * smallestGrant * 1000000000 / rate);
+}
+
+qint64 BandwidthLimiter::grant(const void* who, qint64 wanted)
 {
     if (!capped())
         return wanted;
     refill();
-    if (tokens < double(std::min(wanted, smallestGrant)))
+    const qint64 now = since.nsecsElapsed();
+    while (!waiting.isEmpty() && waiting.front().who != who && now - waiting.front().askedNs > staleNs())
+        waiting.removeFirst();
+    const auto mine = std::find_if(waiting.begin(), waiting.end(), [who](const Waiter& w) { return w.who == who; });
+    const bool turn = waiting.isEmpty() || waiting.front().who == who;
+    if (!turn || tokens < double(std::min(wanted, smallestGrant))) {
+        if (mine == waiting.end())
+            waiting.append({who, now});
+        else
+            mine->askedNs = now;
         return 0;
+    }
+    if (mine != waiting.end())
+        waiting.erase(mine);
     const qint64 granted = std::min(wanted, qint64(tokens));
     tokens -= double(granted);
     return granted;
@@ -50,10 +69,18 @@ void BandwidthLimiter::giveBack(qint64 bytes)
         tokens = std::min(double(burst), tokens + double(bytes));
 }
 
-int BandwidthLimiter::msUntilAvailable() const
+void BandwidthLimiter::forget(const void* who)
+{
+    waiting.removeIf([who](const Waiter& w) { return w.who == who; });
+}
+
+int BandwidthLimiter::msUntilAvailable(const void* who) const
 {
     if (!capped())
         return 0;
-    const double missing = std::max(0.0, double(smallestGrant) - tokens);
+    // Those ahead in the line take a grant each first.
+    const auto mine = std::find_if(waiting.begin(), waiting.end(), [who](const Waiter& w) { return w.who == who; });
+    const double ahead = double(mine - waiting.begin());
+    const double missing = std::max(0.0, double(smallestGrant) * (ahead + 1) - tokens);
     return std::max(1, int(std::ceil(missing * 1000.0 / double(rate))));
 }

@@ -1,6 +1,7 @@
 #include "downloadtaskspecification.h"
 
 #include "bandwidthlimiter.h"
+#include "mirrors.h"
 #include "sessionentry.h"
 
 #include <QFileInfo>
@@ -46,6 +47,11 @@ DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* netw
 {
 }
 
+DownloadTaskSpecification::~DownloadTaskSpecification()
+{
+    BandwidthLimiter::global().forget(this); // a download gone mid-way holds up no one
+}
+
 void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
@@ -78,9 +84,10 @@ void DownloadTaskSpecification::startDownload()
         errorCancel();
         return;
     case Mirrors::AllBusy:
-        // Any download of the manager that ends frees a slot: try again then.
-        connect(networkManager, &QNetworkAccessManager::finished, this,
-                &DownloadTaskSpecification::onOtherDownloadFinished,
+        // Try again when a download gives its slot back. (Not when a reply of the manager
+        // finishes: under a cap a reply finishes long before its download has read it and
+        // gives the slot back, and the last waiters would never be woken.)
+        connect(mirrors, &Mirrors::slotFreed, this, &DownloadTaskSpecification::onSlotFreed,
                 Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         return;
     default:
@@ -175,7 +182,7 @@ bool DownloadTaskSpecification::continuesFile(const QByteArray& contentRange) co
            (match.captured(3) == QLatin1String("*") || match.captured(3).toLongLong() == expectedSize);
 }
 
-void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
+void DownloadTaskSpecification::onSlotFreed()
 {
     stopWaiting();
     if (state == Running && !reply)
@@ -184,7 +191,7 @@ void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
 
 void DownloadTaskSpecification::stopWaiting()
 {
-    disconnect(networkManager, nullptr, this, nullptr);
+    disconnect(mirrors, &Mirrors::slotFreed, this, nullptr);
 }
 
 void DownloadTaskSpecification::onMetaDataChanged()
@@ -260,10 +267,11 @@ bool DownloadTaskSpecification::readAvailable()
             return true;
         idleTicks = 0;
         // Under a cap only what the cap grants is read; the rest waits in the reply.
-        const qint64 granted = limiter.grant(sizeof buffer);
+        const qint64 granted = limiter.grant(this, sizeof buffer);
         if (granted == 0) {
+            heldBack = true;
             if (!throttle.isActive())
-                throttle.start(limiter.msUntilAvailable(), this);
+                throttle.start(limiter.msUntilAvailable(this), this);
             return true;
         }
         const qint64 count = reply->read(buffer, granted);
@@ -346,6 +354,7 @@ void DownloadTaskSpecification::downloadFinished()
     finishedMd5 = resumeOffset == 0 ? QString::fromLatin1(contentHash.result().toHex()) : QString();
     resumed = resumeOffset > 0;
     emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
+    BandwidthLimiter::global().forget(this);
     releaseSlot();
     finish();
 }
@@ -387,6 +396,7 @@ void DownloadTaskSpecification::releaseSlot()
 void DownloadTaskSpecification::resetDownload()
 {
     throttle.stop();
+    BandwidthLimiter::global().forget(this);
     releaseSlot();
     mirror.name.clear();
     stopWaiting();
@@ -411,6 +421,7 @@ void DownloadTaskSpecification::resetDownload()
     finishedMd5.clear();
     windowTicks = 0;
     bytesAtWindowStart = 0;
+    heldBack = false;
     setProgress(0);
 }
 
@@ -446,20 +457,19 @@ void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloa
 bool DownloadTaskSpecification::keepsMinimumSpeed()
 {
     // Data now and then keeps the idle count at zero: a mirror that trickles a byte a
-    // second would hold the download for ever without a floor on the speed. Under a cap
-    // the floor stays below a download's share of it.
+    // second would hold the download for ever without a floor on the speed. A download
+    // the cap held back in the window is not judged: its speed is the cap's share.
     if (++windowTicks < speedWindowTicks)
         return true;
-    const qint64 cap = BandwidthLimiter::global().bytesPerSecond();
-    const qint64 floor = cap > 0 ? qMin(minimumBytesPerSecond, cap / 16) : minimumBytesPerSecond;
     const qint64 received = bytesReceived - bytesAtWindowStart;
-    if (received < floor * speedWindowTicks) {
+    if (!heldBack && received < minimumBytesPerSecond * speedWindowTicks) {
         errorRetry(QStringLiteral("file %1 too slow on mirror %2 (%3 bytes in %4 s)")
                        .arg(remotePath, mirror.name, QString::number(received), QString::number(windowTicks)));
         return false;
     }
     windowTicks = 0;
     bytesAtWindowStart = bytesReceived;
+    heldBack = false;
     return true;
 }
 

@@ -38,6 +38,7 @@ public:
     DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors, const QString& remotePath,
                               const QString& localPath, qint64 expectedSize, QObject* parent,
                               qreal parentProgressRange);
+    ~DownloadTaskSpecification() override;
 
     // The mirror of the current attempt; after a successful download, the one used.
     const FTPSiteAccessData& usedMirror() const { return mirror; }
@@ -69,7 +70,7 @@ private slots:
     void onReadyRead();
     void onDownloadFinished();
     void onMetaDataChanged();
-    void onOtherDownloadFinished(QNetworkReply* other);
+    void onSlotFreed();
 
 private:
     void startDownload();
@@ -116,5 +117,6 @@ private:
     int localWriteFailures = 0;
     QBasicTimer throttle; // the next read when the bandwidth cap held this one back
     int windowTicks = 0;
+    bool heldBack = false; // by the cap, in the speed window
     qint64 bytesAtWindowStart = 0;
 };

@@ -99,6 +99,7 @@ void Mirrors::releaseMirror(const QString& name)
     const int index = getMirrorIndex(name);
     if (index >= 0)
         --mirrors[index].useCount;
+    emit slotFreed();
 }
 
 void Mirrors::addMirrorError(const QString& name)
