@@ -257,7 +257,7 @@ void MainWindowTest::exitCodes_data()
     QTest::newRow("configuration") << "version" << "Error: Invalid version nr (12ab)" << 1;
     QTest::newRow("update engine") << "mirrors" << "Error: mirrors.ini is missing, cannot proceed." << 2;
     QTest::newRow("failed update with no one to restart it")
-        << "unattended" << "Update: Update cancelled. Push \"Details\" to check reasons." << 3;
+        << "unattended" << "Update: Update cancelled. Push \"Details\" to check reasons. The log is kept in <state>/voxmere/update.log." << 3;
 }
 
 void MainWindowTest::exitCodes()
@@ -278,7 +278,7 @@ void MainWindowTest::exitCodes()
         QTest::mouseClick(window->findChild<QPushButton*>("startButton"), Qt::LeftButton);
     }
     QTRY_COMPARE(exits, QList<int>{exitCode});
-    QCOMPARE(prompt->shown, QStringList{shown});
+    QCOMPARE(prompt->shown, QStringList{QString(shown).replace("<state>", scene->stateDir())});
 }
 
 void MainWindowTest::secondStartHandsOver()

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +23,7 @@ private slots:
     void runs_data();
     void runs();
     void secondStartHandsOver();
+    void logIsKeptOnDisk();
 
 private:
     void start(QProcess& process, const QStringList& arguments);
@@ -131,6 +133,40 @@ void UpdateProgramTest::runs()
         QVERIFY(installed.remove("_old_update") == 1 && installed.remove("client-started") == 1);
         QCOMPARE(installed, UpdateScene::expected(newerClient()));
     }
+}
+
+// The Details log stays on disk after the run: a failed run's reasons in update.log (the
+// failure message says where), kept as update.log.1 by the next run; a state folder that
+// cannot be used costs the update nothing.
+void UpdateProgramTest::logIsKeptOnDisk()
+{
+    const QDir install(scene->installDir());
+    const QByteArray mirrors = readAll(install.filePath("mirrors.ini"));
+    const QString log = scene->stateDir() + "/voxmere/update.log";
+    const auto runUpdater = [this]() {
+        QProcess process;
+        start(process, {"--nouser", "client_linux_amd64", "101"});
+        (void)QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000);
+        return std::pair{process.exitCode(), QString::fromLocal8Bit(process.readAll())};
+    };
+
+    QVERIFY(writeFile(install.filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
+    const auto [failedCode, failedOutput] = runUpdater();
+    QCOMPARE(failedCode, 3);
+    QVERIFY2(failedOutput.contains("The log is kept in " + log), qPrintable(failedOutput));
+    const QByteArray failedLog = readAll(log);
+    QVERIFY2(QRegularExpression("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d There are no \\(more\\) known working mirrors available")
+                 .match(QString::fromUtf8(failedLog)).hasMatch(),
+             failedLog.constData());
+
+    QVERIFY(writeFile(install.filePath("mirrors.ini"), mirrors));
+    QCOMPARE(runUpdater().first, 0);
+    QCOMPARE(readAll(log + ".1"), failedLog);
+    QVERIFY(!readAll(log).contains("known working mirrors"));
+
+    // The state folder is a file: the log cannot be kept, the run still does its work.
+    QVERIFY(QDir(scene->stateDir()).removeRecursively() && writeFile(scene->stateDir(), "not a folder"));
+    QCOMPARE(runUpdater().first, 0);
 }
 
 void UpdateProgramTest::secondStartHandsOver()

@@ -119,7 +119,7 @@ ClientTree clientRelease(const QByteArray& program, int n)
     return tree;
 }
 
-UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR"))
+UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR")), savedStateDir(qgetenv("XDG_STATE_HOME"))
 {
     QDir(root.path()).mkpath(QStringLiteral("my install"));
     QDir(root.path()).mkpath(QStringLiteral("tmp"));
@@ -128,15 +128,18 @@ UpdateScene::UpdateScene() : savedTmpDir(qgetenv("TMPDIR"))
     QFile::setPermissions(root.filePath(QStringLiteral("runtime")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                                         QFileDevice::ExeOwner);
     qputenv("TMPDIR", QFile::encodeName(tempDir()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(stateDir()));
 }
 
 UpdateScene::~UpdateScene()
 {
     ::chmod(QFile::encodeName(installDir()).constData(), 0755); // so that it can be removed
-    if (savedTmpDir.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", savedTmpDir);
+    for (const auto& [name, saved] : {std::pair{"TMPDIR", savedTmpDir}, std::pair{"XDG_STATE_HOME", savedStateDir}}) {
+        if (saved.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, saved);
+    }
 }
 
 bool UpdateScene::publish(int version, const ClientTree& tree, QString* error)
@@ -182,6 +185,7 @@ void UpdateScene::setUpdaterEnvironment(QProcess& process, const QByteArray& upd
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_RUNTIME_DIR", root.filePath(QStringLiteral("runtime")));
     environment.insert("TMPDIR", tempDir());
+    environment.insert("XDG_STATE_HOME", stateDir());
     environment.insert("VX5_UPDATE_SERVER", QString::fromLatin1(updateServer));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);

@@ -46,6 +46,8 @@ public:
     QString installDir() const { return root.filePath(QStringLiteral("my install")); }
     QString tempDir() const { return root.filePath(QStringLiteral("tmp")); }
     QString mirrorDir() const { return root.filePath(QStringLiteral("mirror")); }
+    // XDG_STATE_HOME while the scene lives, and for the updaters it starts.
+    QString stateDir() const { return root.filePath(QStringLiteral("state")); }
 
     // Builds the release of a version; the ones published before give the "delete"
     // section. *.so files are served packed. False with a message on failure.
@@ -73,6 +75,7 @@ private:
 
     QTemporaryDir root;
     QByteArray savedTmpDir;
+    QByteArray savedStateDir;
     QStringList publishedTrees;
 };
 

@@ -124,6 +124,10 @@ vom Update-Server abgefragt werden.</translation>
         <translation>Update abgebrochen. Unter „Details“ finden Sie die Gründe.</translation>
     </message>
     <message>
+        <source>The log is kept in %1.</source>
+        <translation>Das Protokoll liegt in %1.</translation>
+    </message>
+    <message>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>

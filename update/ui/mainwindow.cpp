@@ -115,6 +115,7 @@ void MainWindow::onAutoStartUpdate()
 
 void MainWindow::onAppendText(const QString& text)
 {
+    log.append(text);
     // Without a screen the log is the only account of what happened.
     if (UserPrompt::headless()) {
         std::printf("update: %s\n", qPrintable(text));
@@ -174,7 +175,9 @@ void MainWindow::onUpdateCanceled()
     ui->startButton->setEnabled(true);
     onAppendText(tr("Update cancelled"));
     ui->totalProgressBar->setValue(0);
-    prompt->showError(this, tr("Update"), tr("Update cancelled. Push \"Details\" to check reasons."));
+    prompt->showError(this, tr("Update"),
+                      tr("Update cancelled. Push \"Details\" to check reasons.") + QLatin1Char(' ') +
+                          (UpdateLog::path().isEmpty() ? QString() : tr("The log is kept in %1.").arg(UpdateLog::path())));
     if (prompt->unattended())
         exitFunction(unattendedFailureExitCode);
 }

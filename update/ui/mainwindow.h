@@ -1,5 +1,6 @@
 #pragma once
 
+#include "updatelog.h"
 #include <QWidget>
 
 #include <functional>
@@ -66,6 +67,7 @@ private:
     SingleInstanceChecker* instances; // owned (child)
     std::unique_ptr<UserPrompt> prompt;
     ExitFunction exitFunction;
+    UpdateLog log;
     bool updateFinishedFlag = false;
     bool closeRequested = false;
 };
