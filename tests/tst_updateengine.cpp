@@ -63,6 +63,8 @@ private slots:
     void sessionFolderHoldsOnlyRegularFiles_data();
     void sessionFolderHoldsOnlyRegularFiles();
     void sharedCapKeepsEveryStreamMoving();
+    void productIniOfAnotherRelease_data();
+    void productIniOfAnotherRelease();
     void fullTemporaryDiskNeverInstallsAShortFile();
     void badCachedSignature_data();
     void badCachedSignature();
@@ -338,6 +340,55 @@ void UpdateEngineTest::sharedCapKeepsEveryStreamMoving()
     QCOMPARE(scene->installed(), UpdateScene::expected(release));
     const double allowed = 40.0 * size / 16000;
     QVERIFY2(seconds > 0.85 * allowed && seconds < 2 * allowed, qPrintable(QString::number(seconds)));
+}
+
+// A signed product ini names the release it belongs to. The mirror serves, below 101, a
+// signed ini of another release (an older one replayed, another client type): it is
+// refused, its mirror dropped, nothing installed. An ini without the names (an older
+// publisher's) is installed as before.
+void UpdateEngineTest::productIniOfAnotherRelease_data()
+{
+    QTest::addColumn<QString>("mirrored");
+    QTest::addColumn<QString>("refusal"); // "" when the update goes through
+    QTest::newRow("an older release replayed")
+        << "release 100" << "Product ini is for client_linux_amd64 100, not for client_linux_amd64 101";
+    QTest::newRow("another client type")
+        << "type client_other" << "Product ini is for client_other 101, not for client_linux_amd64 101";
+    QTest::newRow("no names (an older publisher)") << "no names" << "";
+}
+
+void UpdateEngineTest::productIniOfAnotherRelease()
+{
+    QFETCH(QString, mirrored);
+    QFETCH(QString, refusal);
+    publishBothInstallOlder();
+    const QString ini = QDir(scene->mirrorDir()).filePath("101/" + productIni);
+    if (mirrored == "release 100") {
+        const QString older = QDir(scene->mirrorDir()).filePath("100/" + productIni);
+        QVERIFY(QFile::remove(ini) && QFile::remove(ini + ".sig"));
+        QVERIFY(QFile::copy(older, ini) && QFile::copy(older + ".sig", ini + ".sig"));
+    } else {
+        QByteArray text = readAll(ini);
+        QVERIFY(text.startsWith("version=101\ntype=client_linux_amd64\n"));
+        text.replace("type=client_linux_amd64\n", mirrored == "no names" ? "" : "type=client_other\n");
+        if (mirrored == "no names")
+            text.replace("version=101\n", "");
+        QVERIFY(writeFile(ini, text));
+        crypt_init();
+        signFile(VX5_TEST_PRIVATE_KEY, QFile::encodeName(ini).toStdString());
+    }
+
+    const Outcome outcome = run(101);
+    TreeSnapshot installed = scene->installed();
+    if (refusal.isEmpty()) {
+        QVERIFY2(outcome.finished, qPrintable(outcome.log.join('\n')));
+        installed.remove("_old_update");
+        QCOMPARE(installed, UpdateScene::expected(newerClient()));
+        return;
+    }
+    QVERIFY2(!outcome.finished && outcome.log.contains(refusal), qPrintable(outcome.log.join('\n')));
+    QCOMPARE(installed, UpdateScene::expected(olderClient()));
+    QCOMPARE(server->requestCount(served(101, "files/readme.txt")), 0);
 }
 
 void UpdateEngineTest::badCachedSignature_data()

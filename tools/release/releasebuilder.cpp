@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 
 #include <zlib.h>
@@ -317,6 +318,16 @@ bool ReleaseBuilder::writeProductIni(const QList<Entry>& entries, const QStringL
         if (ini.status() != QSettings::NoError)
             return fail(QStringLiteral("Could not write %1").arg(iniPath));
     }
+    // The release names itself before the first section, where the signature covers it and
+    // the updaters' readers, which read sections only, pass it by: an updater refuses a
+    // signed product ini of another version or client type (an older release replayed).
+    QFile written(iniPath);
+    QSaveFile named(iniPath);
+    if (!written.open(QIODevice::ReadOnly) || !named.open(QIODevice::WriteOnly) ||
+        named.write("version=" + QByteArray::number(options.version) + "\ntype=" + options.clientType.toUtf8() +
+                    "\n" + written.readAll()) < 0 ||
+        !named.commit())
+        return fail(QStringLiteral("Could not write %1").arg(iniPath));
     if (!verifyProductIni(iniPath, entries, deletes))
         return false;
     try {

@@ -1,11 +1,11 @@
 #include "inidownloadtaskspecification.h"
 
-#include "sessionentry.h"
-
 #include "checksignaturetaskspecification.h"
 #include "configuration.h"
 #include "downloadtaskspecification.h"
+#include "sessionentry.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -33,6 +33,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     const QString name = configuration->clientType + QLatin1String(".ini");
     const QString local = configuration->tempDir + QLatin1Char('/') + name;
     qreal checkShare = 1.0;
+    iniDownload = nullptr;
     for (const QString& suffix : {QString(), QStringLiteral(".sig")}) {
         for (const QString& line : clearSessionPath(configuration->tempDir, name + suffix))
             emit message(line);
@@ -41,6 +42,8 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
             continue;
         auto* download = new DownloadTaskSpecification(networkManager, mirrors, name + suffix, local + suffix, -1,
                                                        this, downloadShare);
+        if (suffix.isEmpty())
+            iniDownload = download;
         download->setSizeLimit(suffix.isEmpty() ? maxProductIniBytes : CheckSigFunc::maxSignatureBytes);
         addSubTask(download);
         checkShare -= downloadShare;
@@ -52,9 +55,49 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
+QString IniDownloadTaskSpecification::releaseMismatch(const QString& path) const
+{
+    QFile ini(path);
+    if (!ini.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    QString version;
+    QString type;
+    // The keys stand before the first section; a few lines at most are read.
+    for (int line = 0; line < 16 && !ini.atEnd(); ++line) {
+        const QString text = QString::fromUtf8(ini.readLine(4096)).trimmed();
+        if (text.startsWith(QLatin1Char('[')))
+            break;
+        const qsizetype equals = text.indexOf(QLatin1Char('='));
+        const QString key = text.left(equals).trimmed();
+        if (key == QLatin1String("version"))
+            version = text.mid(equals + 1).trimmed();
+        else if (key == QLatin1String("type"))
+            type = text.mid(equals + 1).trimmed();
+    }
+    const QString wanted = QString::number(configuration->clientVersion);
+    if ((version.isEmpty() || version == wanted) && (type.isEmpty() || type == configuration->clientType))
+        return QString();
+    return QStringLiteral("Product ini is for %1 %2, not for %3 %4")
+        .arg(type.isEmpty() ? configuration->clientType : type, version.isEmpty() ? wanted : version,
+             configuration->clientType, wanted);
+}
+
 void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)
 {
-    if (pass || endIfCancelRequested(check))
+    if (pass) {
+        const QString local = configuration->tempDir + QLatin1Char('/') + configuration->clientType + QLatin1String(".ini");
+        const QString mismatch = releaseMismatch(local);
+        if (mismatch.isEmpty())
+            return;
+        // A release other than the one asked for, signed all the same (an older one replayed,
+        // say): nothing of it is used, and the mirror that served it goes.
+        emit message(mismatch);
+        if (iniDownload)
+            mirrors->removeMirror(iniDownload->usedMirror().name);
+        QFile::remove(local);
+        QFile::remove(local + QLatin1String(".sig"));
+    }
+    if (endIfCancelRequested(check))
         return;
     if (++attempts > maxAttempts) {
         emit message(QStringLiteral("Could not verify the product ini file. Aborting"));

@@ -4,12 +4,16 @@
 
 class CheckSignatureTaskSpecification;
 class Configuration;
+class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
 // Gets the product ini and its signature into the temporary directory and verifies the
 // signature. Copies left by an interrupted run are used on the first try; a failed
-// verification fetches both again, up to 1000 times.
+// verification fetches both again, up to 1000 times. A signed product ini that names
+// another version or client type than the one asked for (keys "version" and "type" before
+// its first section; older releases have none) is another release: refused like a bad
+// signature, and the mirror that served it goes.
 class IniDownloadTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -32,9 +36,12 @@ private slots:
 
 private:
     void makeSubtasksAndStart();
+    // Why the verified product ini is not the release asked for, or "".
+    QString releaseMismatch(const QString& path) const;
 
     QNetworkAccessManager* networkManager; // not owned
     Mirrors* mirrors;                      // not owned
     Configuration* configuration;          // not owned
     int attempts = 0; // failed verifications so far; 0 on the first try
+    DownloadTaskSpecification* iniDownload = nullptr; // this try's download of the ini, if any
 };
