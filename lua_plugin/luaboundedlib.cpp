@@ -48,22 +48,6 @@ bool fitsTwice(lua_State* ls, std::size_t size)
     return size <= SIZE_MAX / 2 && roomFor(ls, 2 * size);
 }
 
-// Replaces table.name (a global without a table) and returns the C function it was.
-lua_CFunction replaceFunction(lua_State* ls, const char* table, const char* name, lua_CFunction replacement)
-{
-    if (table)
-        lua_getglobal(ls, table); // table
-    else
-        lua_pushvalue(ls, LUA_GLOBALSINDEX);
-    lua_getfield(ls, -1, name); // table, original
-    const lua_CFunction original = lua_tocfunction(ls, -1);
-    lua_pop(ls, 1);                       // table
-    lua_pushcfunction(ls, replacement);   // table, replacement
-    lua_setfield(ls, -2, name);           // table
-    lua_pop(ls, 1);                       // (empty)
-    return original;
-}
-
 // ---- string.rep and table.concat: sized first, then built in one block.
 
 int boundedRep(lua_State* ls)
@@ -695,6 +679,21 @@ constexpr std::array<lua_CFunction, checkedCount> makeCheckedWrappers(std::index
 constexpr auto checkedWrappers = makeCheckedWrappers(std::make_index_sequence<checkedCount>{});
 
 } // namespace
+
+lua_CFunction replaceFunction(lua_State* ls, const char* table, const char* name, lua_CFunction replacement)
+{
+    if (table)
+        lua_getglobal(ls, table); // table
+    else
+        lua_pushvalue(ls, LUA_GLOBALSINDEX);
+    lua_getfield(ls, -1, name); // table, original
+    const lua_CFunction original = lua_tocfunction(ls, -1);
+    lua_pop(ls, 1);                     // table
+    lua_pushcfunction(ls, replacement); // table, replacement
+    lua_setfield(ls, -2, name);         // table
+    lua_pop(ls, 1);                     // (empty)
+    return original;
+}
 
 void installBoundedFunctions(lua_State* ls, bool refuseBinaryChunks)
 {

@@ -20,8 +20,13 @@
 // Argument errors keep naming the function the script called.
 
 struct lua_State;
+using lua_CFunction = int (*)(lua_State*);
 
 void installBoundedFunctions(lua_State* state, bool refuseBinaryChunks);
+
+// Replaces table.name (a global without a table) with replacement; the C function it was.
+// The original is kept on the plug-in's side, not in an upvalue a script could replace.
+lua_CFunction replaceFunction(lua_State* state, const char* table, const char* name, lua_CFunction replacement);
 
 // Loads a file as a Lua chunk through the bounded reader (the plug-in's events script and
 // modules load this way): the chunk, or an error raised. Call it under protection.

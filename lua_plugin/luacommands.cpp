@@ -183,6 +183,13 @@ MenuItem* makeMenuItem(lua_State* ls)
     return item;
 }
 
+// Says that createMenus failed, and the error on top of the stack on the next line.
+void reportMenusFailure(lua_State* ls)
+{
+    char numberText[numberTextSize];
+    std::printf("Failed to call createMenus.\n%s\n", errorText(ls, -1, numberText));
+}
+
 // Runs protected as a whole (a strict metatable on the globals raises in the lookup),
 // and reads the result raw: no metamethod runs, so nothing raises once memory is taken.
 int createMenusProtected(lua_State* ls)
@@ -192,8 +199,7 @@ int createMenusProtected(lua_State* ls)
     if (!lua_isfunction(ls, -1))
         return 0;
     if (lua_pcall(ls, 0, 1, 0) != 0) { // result or message
-        char numberText[numberTextSize];
-        std::printf("Failed to call createMenus.\n%s\n", errorText(ls, -1, numberText));
+        reportMenusFailure(ls);
         return 0;
     }
     if (!lua_istable(ls, -1)) {
@@ -268,10 +274,8 @@ void vx5plugin_initMenus(MenuItem*** menuItems, char** menuIcon)
     Menus menus;
     const int top = lua_gettop(L);
     enterClientCall();
-    if (callInProtection(L, createMenusProtected, &menus) != 0) {
-        char numberText[numberTextSize];
-        std::printf("Failed to call createMenus.\n%s\n", errorText(L, -1, numberText));
-    }
+    if (callInProtection(L, createMenusProtected, &menus) != 0)
+        reportMenusFailure(L);
     lua_settop(L, top);
     leaveClientCall();
     if (!menus.produced) { // nothing, or stopped before anything was taken

@@ -197,18 +197,30 @@ void l_error(char* buffer, const char* format, ...)
     }
 }
 
-int callInProtection(lua_State* ls, lua_CFunction body, void* data)
+namespace {
+
+// Runs call (a lua_pcall or lua_cpcall of body) with body's data pending and the memory cap
+// in force; after a failure that a refused allocation caused, the garbage is collected.
+template <typename Call>
+int runWithPendingData(lua_State* ls, lua_CFunction body, void* data, Call call)
 {
     pendingBody = body;
     pendingData = data;
     enterProtectedLua();
-    const int status = lua_cpcall(ls, body, nullptr);
+    const int status = call();
     leaveProtectedLua();
     if (status != 0)
         collectAfterRefusal(ls);
     pendingBody = nullptr;
     pendingData = nullptr;
     return status;
+}
+
+} // namespace
+
+int callInProtection(lua_State* ls, lua_CFunction body, void* data)
+{
+    return runWithPendingData(ls, body, data, [ls, body] { return lua_cpcall(ls, body, nullptr); });
 }
 
 void* takeCallData(lua_State* ls, lua_CFunction body)
@@ -295,15 +307,7 @@ int callProtected(ProtectedCall& call)
     call.status = 1;
     enterClientCall();
     lua_rawgeti(L, LUA_REGISTRYINDEX, dispatcherRef); // dispatcher
-    pendingBody = dispatchProtected;
-    pendingData = &call;
-    enterProtectedLua();
-    const int failed = lua_pcall(L, 0, 0, 0); // message?
-    leaveProtectedLua();
-    if (failed)
-        collectAfterRefusal(L);
-    pendingBody = nullptr;
-    pendingData = nullptr;
+    const int failed = runWithPendingData(L, dispatchProtected, &call, [] { return lua_pcall(L, 0, 0, 0); }); // message?
     if (failed) {
         char numberText[numberTextSize];
         l_error(call.errorBuffer, "Error running Lua function '%s': %s\n", call.name, errorText(L, -1, numberText));

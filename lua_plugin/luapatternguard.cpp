@@ -1,5 +1,6 @@
 #include "luapatternguard.h"
 
+#include "luaboundedlib.h"
 #include "luatimelimit.h"
 
 extern "C" {
@@ -512,13 +513,6 @@ int patternRecursionDepth(const char* p)
 
 void guardPatternFunctions(lua_State* ls)
 {
-    lua_getglobal(ls, "string"); // string
-    for (int which = 0; which < guardedCount; ++which) {
-        lua_getfield(ls, -1, guardedNames[which]); // string, original
-        originals[which] = lua_tocfunction(ls, -1);
-        lua_pop(ls, 1);                                    // string
-        lua_pushcfunction(ls, guards[which]);              // string, guard
-        lua_setfield(ls, -2, guardedNames[which]);         // string
-    }
-    lua_pop(ls, 1); // (empty)
+    for (int which = 0; which < guardedCount; ++which)
+        originals[which] = replaceFunction(ls, "string", guardedNames[which], guards[which]);
 }

@@ -39,6 +39,11 @@ qint64 BandwidthLimiter::staleNs() const
     return std::max<qint64>(1000000000, 4 * smallestGrant * 1000000000 / rate);
 }
 
+QList<BandwidthLimiter::Waiter>::const_iterator BandwidthLimiter::findWaiter(const void* who) const
+{
+    return std::find_if(waiting.cbegin(), waiting.cend(), [who](const Waiter& w) { return w.who == who; });
+}
+
 qint64 BandwidthLimiter::grant(const void* who, qint64 wanted)
 {
     if (!capped())
@@ -47,16 +52,16 @@ qint64 BandwidthLimiter::grant(const void* who, qint64 wanted)
     const qint64 now = since.nsecsElapsed();
     while (!waiting.isEmpty() && waiting.front().who != who && now - waiting.front().askedNs > staleNs())
         waiting.removeFirst();
-    const auto mine = std::find_if(waiting.begin(), waiting.end(), [who](const Waiter& w) { return w.who == who; });
+    const auto mine = findWaiter(who);
     const bool turn = waiting.isEmpty() || waiting.front().who == who;
     if (!turn || tokens < double(std::min(wanted, smallestGrant))) {
-        if (mine == waiting.end())
+        if (mine == waiting.cend())
             waiting.append({who, now});
         else
-            mine->askedNs = now;
+            waiting[mine - waiting.cbegin()].askedNs = now;
         return 0;
     }
-    if (mine != waiting.end())
+    if (mine != waiting.cend())
         waiting.erase(mine);
     const qint64 granted = std::min(wanted, qint64(tokens));
     tokens -= double(granted);
@@ -79,8 +84,8 @@ int BandwidthLimiter::msUntilAvailable(const void* who) const
     if (!capped())
         return 0;
     // Those ahead in the line take a grant each first.
-    const auto mine = std::find_if(waiting.begin(), waiting.end(), [who](const Waiter& w) { return w.who == who; });
-    const double ahead = double(mine - waiting.begin());
+    const auto mine = findWaiter(who);
+    const double ahead = double(mine - waiting.cbegin());
     const double missing = std::max(0.0, double(smallestGrant) * (ahead + 1) - tokens);
     return std::max(1, int(std::ceil(missing * 1000.0 / double(rate))));
 }

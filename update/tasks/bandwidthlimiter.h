@@ -42,6 +42,7 @@ private:
         qint64 askedNs; // when it last asked
     };
     QList<Waiter> waiting; // held back, in the order of their first refusal
+    QList<Waiter>::const_iterator findWaiter(const void* who) const;
     qint64 rate = 0;
     qint64 burst = 0;
     double tokens = 0;

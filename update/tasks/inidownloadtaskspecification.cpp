@@ -31,7 +31,7 @@ void IniDownloadTaskSpecification::execute()
 void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
     const QString name = configuration->clientType + QLatin1String(".ini");
-    const QString local = configuration->tempDir + QLatin1Char('/') + name;
+    const QString local = localIniPath();
     qreal checkShare = 1.0;
     iniDownload = nullptr;
     for (const QString& suffix : {QString(), QStringLiteral(".sig")}) {
@@ -53,6 +53,11 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     addSubTask(check);
     state = Running;
     executeSubTasks();
+}
+
+QString IniDownloadTaskSpecification::localIniPath() const
+{
+    return configuration->tempDir + QLatin1Char('/') + configuration->clientType + QLatin1String(".ini");
 }
 
 QString IniDownloadTaskSpecification::releaseMismatch(const QString& path) const
@@ -85,7 +90,7 @@ QString IniDownloadTaskSpecification::releaseMismatch(const QString& path) const
 void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)
 {
     if (pass) {
-        const QString local = configuration->tempDir + QLatin1Char('/') + configuration->clientType + QLatin1String(".ini");
+        const QString local = localIniPath();
         const QString mismatch = releaseMismatch(local);
         if (mismatch.isEmpty())
             return;

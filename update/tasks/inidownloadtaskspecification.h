@@ -36,6 +36,7 @@ private slots:
 
 private:
     void makeSubtasksAndStart();
+    QString localIniPath() const;
     // Why the verified product ini is not the release asked for, or "".
     QString releaseMismatch(const QString& path) const;
 

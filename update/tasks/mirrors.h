@@ -51,7 +51,7 @@ public:
     void setRandomSourceForTests(std::function<quint32()> source);
 
 signals:
-    // A download gave its mirror's slot back, or a mirror went: who waits for one may ask again.
+    // A download gave its mirror's slot back: who waits for one may ask again.
     void slotFreed();
     void fatalError(QString errorMessage);
     void message(QString message);
