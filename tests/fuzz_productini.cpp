@@ -155,7 +155,7 @@ QByteArray Fuzzer::mutate(const QByteArray& ini)
 
 QByteArray Fuzzer::signatureFor(const QByteArray& ini, QString* kind)
 {
-    unsigned char signature[256];
+    unsigned char signature[largestSignatureSize];
     unsigned long length = sizeof signature;
     switch (random.bounded(4)) {
     case 0:

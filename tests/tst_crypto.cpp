@@ -15,15 +15,20 @@ QByteArray bytesOf(const unsigned char* data, unsigned long length)
     return QByteArray(reinterpret_cast<const char*>(data), int(length));
 }
 
-// A key pair made once for the whole run.
+// A key pair of the size new keys have, made once for the whole run.
 Rsa_key testKey;
+
+QByteArray sign(Rsa_key* key, const QByteArray& message)
+{
+    unsigned char signature[largestSignatureSize];
+    unsigned long length = sizeof signature;
+    sign_msg(key, reinterpret_cast<const unsigned char*>(message.constData()), message.size(), signature, &length);
+    return bytesOf(signature, length);
+}
 
 QByteArray sign(const QByteArray& message)
 {
-    unsigned char signature[256];
-    unsigned long length = sizeof signature;
-    sign_msg(&testKey, reinterpret_cast<const unsigned char*>(message.constData()), message.size(), signature, &length);
-    return bytesOf(signature, length);
+    return sign(&testKey, message);
 }
 
 bool verify(Rsa_key* key, const QByteArray& message, QByteArray signature)
@@ -89,7 +94,7 @@ void CryptoTest::initTestCase()
 {
     QVERIFY(dir.isValid());
     crypt_init();
-    create_key(&testKey);
+    create_key(&testKey, defaultKeyBits);
 }
 
 void CryptoTest::cleanupTestCase()
@@ -101,7 +106,7 @@ void CryptoTest::signAndVerify()
 {
     const QByteArray message = sampleContent(100);
     const QByteArray signature = sign(message);
-    QCOMPARE(signature.size(), keySizeBytes);
+    QCOMPARE(signature.size(), defaultKeyBits / 8);
     QVERIFY(verify(&testKey, message, signature));
     QVERIFY(verify(&testKey, QByteArray(), sign(QByteArray())));
 }
@@ -139,8 +144,8 @@ void CryptoTest::malformedSignatureThrows_data()
 {
     QTest::addColumn<int>("length");
     QTest::newRow("empty") << 0;
-    QTest::newRow("one byte short") << keySizeBytes - 1;
-    QTest::newRow("one byte long") << keySizeBytes + 1;
+    QTest::newRow("one byte short") << defaultKeyBits / 8 - 1;
+    QTest::newRow("one byte long") << defaultKeyBits / 8 + 1;
 }
 
 void CryptoTest::malformedSignatureThrows()
@@ -162,19 +167,16 @@ void CryptoTest::builtInPublicKey()
     Rsa_key key;
     load_key(&key, PUBLIC_KEY, keyBlockSize);
     QCOMPARE(key.type, int(PK_PUBLIC));
-    QCOMPARE(exportKey(&key, PK_PUBLIC).size(), 140);
-    QCOMPARE(exportKey(&key, PK_PUBLIC), bytesOf(PUBLIC_KEY, 140));
+    QCOMPARE(rsa_get_size(&key), defaultKeyBits / 8);
+    const QByteArray exported = exportKey(&key, PK_PUBLIC);
+    QCOMPARE(exported, bytesOf(PUBLIC_KEY, exported.size()));
 
     // The test and demo signing key kept with the project is its pair.
     Rsa_key privateKey;
     load_key(&privateKey, QFile::encodeName(QStringLiteral(VX5_TEST_PRIVATE_KEY)).constData());
     QCOMPARE(privateKey.type, int(PK_PRIVATE));
-    unsigned char signature[256];
-    unsigned long length = sizeof signature;
     const QByteArray message("product description");
-    sign_msg(&privateKey, reinterpret_cast<const unsigned char*>(message.constData()), message.size(), signature,
-             &length);
-    QVERIFY(verify(&key, message, bytesOf(signature, length)));
+    QVERIFY(verify(&key, message, sign(&privateKey, message)));
     rsa_free(&privateKey);
     rsa_free(&key);
 }
@@ -334,11 +336,9 @@ void CryptoTest::checkTask()
     if (signature == QLatin1String("valid") || signature == QLatin1String("short")) {
         Rsa_key key;
         load_key(&key, QFile::encodeName(QStringLiteral(VX5_TEST_PRIVATE_KEY)).constData());
-        unsigned char bytes[256];
-        unsigned long length = sizeof bytes;
-        sign_msg(&key, reinterpret_cast<const unsigned char*>(content.constData()), content.size(), bytes, &length);
+        const QByteArray bytes = sign(&key, content);
         rsa_free(&key);
-        QVERIFY(writeFile(path + ".sig", bytesOf(bytes, signature == QLatin1String("short") ? length - 1 : length)));
+        QVERIFY(writeFile(path + ".sig", signature == QLatin1String("short") ? bytes.chopped(1) : bytes));
     } else if (signature == QLatin1String("megabyte")) {
         QVERIFY(writeFile(path + ".sig", QByteArray(1 << 20, 's')));
     } else if (signature == QLatin1String("other key")) {

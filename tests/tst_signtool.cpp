@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,6 +47,8 @@ private slots:
     void init();
     void commands_data();
     void commands();
+    void everyKeySizeSignsAndVerifies_data();
+    void everyKeySizeSignsAndVerifies();
 
 private:
     QTemporaryDir keys;
@@ -98,7 +101,10 @@ void SignToolTest::commands_data()
     QTest::newRow("genkey over a key") << "" << QStringList{"genkey", "private.key", "new.key"} << false << 2
                                        << "private.key exists; pass --force" << before;
     QTest::newRow("genkey --force") << "" << QStringList{"genkey", "--force", "private.key", "public.key"} << false
-                                    << 0 << "wrote private key" << before;
+                                    << 0 << "wrote 3072-bit private key" << before;
+    QTest::newRow("genkey, unsupported size")
+        << "" << QStringList{"genkey", "--force", "--bits", "4096", "private.key", "public.key"} << false << 2
+        << "usage" << before;
     QTest::newRow("genkey, disk full") << "" << QStringList{"genkey", "a.key", "b.key"} << true << 3
                                        << "Cannot write file: a.key" << before;
     QTest::newRow("genkey, public key unwritable")
@@ -137,6 +143,31 @@ void SignToolTest::commands()
     QCOMPARE(QDir(path).entryList(QDir::Files, QDir::Name), files);
     if (arguments.first() == "genkey" && exitCode != 0)
         QCOMPARE(readAll(work->filePath("public.key")), publicKey); // a refused or failed genkey keeps the keys
+}
+
+void SignToolTest::everyKeySizeSignsAndVerifies_data()
+{
+    QTest::addColumn<int>("bits");
+    for (const int bits : {1024, 2048, 3072})
+        QTest::newRow(qPrintable(QString::number(bits))) << bits;
+}
+
+void SignToolTest::everyKeySizeSignsAndVerifies()
+{
+    QFETCH(int, bits);
+    const QString path = work->path();
+    QCOMPARE(runTool(path, {"genkey", "--bits", QString::number(bits), "--force", "private.key", "public.key"})
+                 .exitCode,
+             0);
+    QCOMPARE(QFileInfo(work->filePath("public.key")).size(), 2048);
+    QCOMPARE(runTool(path, {"sign", "private.key", "product.ini"}).exitCode, 0);
+    QCOMPARE(QFileInfo(work->filePath("product.ini.sig")).size(), bits / 8);
+    const Outcome verified = runTool(path, {"verify", "public.key", "product.ini"});
+    QVERIFY2(verified.output.contains("signature valid"), qPrintable(verified.output));
+    QCOMPARE(verified.exitCode, 0);
+    // Another pair's key does not verify it.
+    QVERIFY(QFile::copy(keys.filePath("public.key"), work->filePath("other.key")));
+    QCOMPARE(runTool(path, {"verify", "other.key", "product.ini"}).exitCode, 1);
 }
 
 QTEST_GUILESS_MAIN(SignToolTest)

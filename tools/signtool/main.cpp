@@ -4,6 +4,7 @@
 #include "tomcryptutil.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -12,8 +13,9 @@ enum ExitCode { Ok = 0, VerificationFailed = 1, UsageError = 2, Failure = 3 };
 
 const char* const usage =
     "usage:\n"
-    "  vx5-sign genkey [--force] PRIVATE_KEY PUBLIC_KEY\n"
-    "                                           make a 1024-bit key pair (2048-byte key blocks);\n"
+    "  vx5-sign genkey [--force] [--bits N] PRIVATE_KEY PUBLIC_KEY\n"
+    "                                           make a key pair of N bits: 1024, 2048 or 3072\n"
+    "                                           (default 3072; 2048-byte key blocks);\n"
     "                                           existing key files are kept unless --force\n"
     "  vx5-sign sign PRIVATE_KEY FILE           sign FILE, writing FILE.sig\n"
     "  vx5-sign verify PUBLIC_KEY FILE [SIG]    check FILE against SIG (default FILE.sig)\n"
@@ -21,6 +23,42 @@ const char* const usage =
     "Signatures are RSASSA-PSS with SHA-1 and an 8-byte salt. Exit codes: 0 done or valid,\n"
     "1 signature does not match or is malformed, 2 usage error (also: the same file twice,\n"
     "or key files that exist, without --force), 3 unreadable or unwritable file or bad key.\n";
+
+struct KeyRequest
+{
+    bool valid = false;
+    bool force = false;
+    int bits = defaultKeyBits;
+    std::string privatePath;
+    std::string publicPath;
+};
+
+// genkey's arguments: the options in any order, then the two key files.
+KeyRequest keyRequest(int argc, char* argv[])
+{
+    KeyRequest request;
+    int next = 2;
+    for (; next < argc - 2; ++next) {
+        const std::string option = argv[next];
+        if (option == "--force" && !request.force) {
+            request.force = true;
+        } else if (option == "--bits" && next + 1 < argc - 2) {
+            char* end = nullptr;
+            const long bits = std::strtol(argv[++next], &end, 10);
+            if (*end != '\0' || !isSupportedKeySize(static_cast<int>(bits)) || bits != static_cast<int>(bits))
+                return request;
+            request.bits = static_cast<int>(bits);
+        } else {
+            return request;
+        }
+    }
+    request.valid = next == argc - 2;
+    if (request.valid) {
+        request.privatePath = argv[next];
+        request.publicPath = argv[next + 1];
+    }
+    return request;
+}
 
 int verify(const std::string& keyPath, const std::string& filePath, const std::string& signaturePath)
 {
@@ -50,17 +88,16 @@ int main(int argc, char* argv[])
     }
     try {
         crypt_init();
-        const bool force = argc == 5 && std::string(argv[2]) == "--force";
-        if (command == "genkey" && (argc == 4 || force)) {
-            const std::string privatePath = argv[argc - 2];
-            const std::string publicPath = argv[argc - 1];
-            const std::string refusal = keyPairRefusal(privatePath, publicPath, force);
+        const KeyRequest request = command == "genkey" ? keyRequest(argc, argv) : KeyRequest();
+        if (request.valid) {
+            const std::string refusal = keyPairRefusal(request.privatePath, request.publicPath, request.force);
             if (!refusal.empty()) {
                 std::fprintf(stderr, "vx5-sign: %s\n", refusal.c_str());
                 return UsageError;
             }
-            generateKeyPair(privatePath, publicPath);
-            std::printf("wrote private key %s and public key %s\n", privatePath.c_str(), publicPath.c_str());
+            generateKeyPair(request.privatePath, request.publicPath, request.bits);
+            std::printf("wrote %d-bit private key %s and public key %s\n", request.bits, request.privatePath.c_str(),
+                        request.publicPath.c_str());
             return Ok;
         }
         if (command == "sign" && argc == 4) {

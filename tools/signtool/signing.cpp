@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <climits>
 #include <libgen.h>
@@ -77,10 +78,10 @@ std::string keyPairRefusal(const std::string& privatePath, const std::string& pu
     return std::string();
 }
 
-void generateKeyPair(const std::string& privatePath, const std::string& publicPath)
+void generateKeyPair(const std::string& privatePath, const std::string& publicPath, int bits)
 {
     Key key;
-    create_key(&key.key);
+    create_key(&key.key, bits);
     key.loaded = true;
     unsigned char privateBlock[keyBlockSize];
     unsigned char publicBlock[keyBlockSize];
@@ -117,11 +118,11 @@ std::string signFile(const std::string& privateKeyPath, const std::string& fileP
         throw crypt_exception(privateKeyPath + " holds a public key; signing needs the private key");
     FileBytes content;
     read_file(filePath.c_str(), &content.data, &content.length);
-    unsigned char signature[keySizeBytes * 2];
-    unsigned long signatureLength = sizeof signature;
-    sign_msg(&key.key, content.data, content.length, signature, &signatureLength);
+    std::vector<unsigned char> signature(rsa_get_size(&key.key)); // as long as the modulus
+    unsigned long signatureLength = signature.size();
+    sign_msg(&key.key, content.data, content.length, signature.data(), &signatureLength);
     const std::string signaturePath = filePath + ".sig";
-    write_file(signaturePath.c_str(), signature, signatureLength);
+    write_file(signaturePath.c_str(), signature.data(), signatureLength);
     return signaturePath;
 }
 

@@ -12,8 +12,9 @@ enum class Verification { Valid, Mismatch, Malformed };
 // file without overwrite), or an empty text when it may.
 std::string keyPairRefusal(const std::string& privatePath, const std::string& publicPath, bool overwrite);
 
-// Writes a new key pair: both files or, on any failure, neither. Check keyPairRefusal first.
-void generateKeyPair(const std::string& privatePath, const std::string& publicPath);
+// Writes a new key pair of the given size (isSupportedKeySize): both files or, on any
+// failure, neither. Check keyPairRefusal first.
+void generateKeyPair(const std::string& privatePath, const std::string& publicPath, int bits);
 
 // Signs the file with the private key, writing FILE.sig; returns the signature's path.
 std::string signFile(const std::string& privateKeyPath, const std::string& filePath);

@@ -92,11 +92,16 @@ void sign_msg(Rsa_key* key, const unsigned char* msg, unsigned long len, unsigne
                                                 hash_idx, pssSaltLength, key));
 }
 
-int create_key(Rsa_key* key)
+bool isSupportedKeySize(int bits)
 {
-    const int code = rsa_make_key(nullptr, prng_idx, keySizeBytes, publicExponent, key);
-    check_err("rsa_make_key", code);
-    return code;
+    return bits == 1024 || bits == 2048 || bits == 3072;
+}
+
+void create_key(Rsa_key* key, int bits)
+{
+    if (!isSupportedKeySize(bits))
+        throw crypt_exception("key size must be 1024, 2048 or 3072 bits, not " + std::to_string(bits));
+    check_err("rsa_make_key", rsa_make_key(nullptr, prng_idx, bits / 8, publicExponent, key));
 }
 
 void load_key(Rsa_key* key, const unsigned char* in, unsigned long len)

@@ -2,11 +2,13 @@
 
 // RSA signatures of the update system over LibTomCrypt, with LibTomMath as its math
 // provider. One scheme throughout: RSASSA-PSS (PKCS #1 v2.1) with SHA-1 as message
-// digest and in MGF1, salt of 8 bytes, 1024-bit keys with exponent 65537.
+// digest and in MGF1, salt of 8 bytes, exponent 65537, keys of 1024, 2048 or 3072 bits
+// (new keys 3072; 1024 for the updaters in the field that carry such a key).
 //
 // Keys travel as 2048-byte key blocks: the DER key as LibTomCrypt exports it (PKCS #1
-// RSAPublicKey or RSAPrivateKey) at the start, the rest not significant. A signature
-// is the raw PSS signature, as long as the modulus (128 bytes).
+// RSAPublicKey or RSAPrivateKey) at the start, the rest not significant; a 3072-bit
+// private key is the largest that fits. A signature is the raw PSS signature, as long
+// as the modulus (128, 256 or 384 bytes); verification takes the key's size from the key.
 //
 // Every failure throws crypt_exception. crypt_init() must run once, before anything else.
 
@@ -29,7 +31,8 @@ private:
 };
 
 constexpr unsigned long keyBlockSize = 2048;
-constexpr int keySizeBytes = 128;
+constexpr int defaultKeyBits = 3072;
+constexpr unsigned long largestSignatureSize = 3072 / 8;
 constexpr unsigned long pssSaltLength = 8;
 
 // The verification key of every signed file, as a key block.
@@ -49,7 +52,9 @@ bool verify_msg(Rsa_key* key, const unsigned char* msg, unsigned long msgLen, un
 bool verify_hash(Rsa_key* key, const unsigned char* digest, unsigned char* sig, unsigned long sigLen);
 // outLen: the size of out on entry, the signature's length on return.
 void sign_msg(Rsa_key* key, const unsigned char* msg, unsigned long len, unsigned char* out, unsigned long* outLen);
-int create_key(Rsa_key* key);
+// bits: 1024, 2048 or 3072 (isSupportedKeySize).
+bool isSupportedKeySize(int bits);
+void create_key(Rsa_key* key, int bits);
 void load_key(Rsa_key* key, const unsigned char* in, unsigned long len);
 void load_key(Rsa_key* key, const char* fileName);
 // type: PK_PUBLIC or PK_PRIVATE.
