@@ -9,7 +9,7 @@ packages=(
   libtomcrypt-dev libtommath-dev
   liblua5.1-0-dev
   zlib1g-dev
-  openssl
+  openssl ca-certificates
   nginx-light curl python3 strace
 )
 

@@ -96,7 +96,10 @@ def snapshot(directory):
 
 
 class World:
-    def __init__(self, build, port, rate, temp_elsewhere=True):
+    """servers: the directives of each nginx server that serves the releases, its listen
+    directive included; by default one plain server on port, limited to rate per connection."""
+
+    def __init__(self, build, port, rate, temp_elsewhere=True, servers=None):
         self.build = build
         self.port = port
         self.scratch = tempfile.mkdtemp(prefix="vx5-world-")
@@ -109,9 +112,10 @@ class World:
         self.runtime = os.path.join(self.scratch, "runtime")
         self.a, self.b = release_trees(os.path.join(build, "update", "update"))
         self.expected_b = {p: (md5(c), 0o755 if executable(p) else 0o644) for p, c in self.b.items()}
-        self.publish(rate)
+        self.state = os.path.join(self.scratch, "state")
+        self.publish(servers or [f"listen 127.0.0.1:{port}; limit_rate {rate};"])
 
-    def publish(self, rate):
+    def publish(self, servers):
         release = os.path.join(self.build, "tools", "release", "vx5-release")
         key = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools", "keys",
                            "TEST_AND_DEMO_ONLY_private.key")
@@ -132,15 +136,14 @@ pid {nginx_dir}/nginx.pid;
 error_log {nginx_dir}/error.log;
 events {{ worker_connections 256; }}
 http {{
-  access_log off;
+  log_format served '$server_port $server_protocol $status $request_uri';
+  access_log {nginx_dir}/access.log served;
   client_body_temp_path {nginx_dir};
   proxy_temp_path {nginx_dir};
   fastcgi_temp_path {nginx_dir};
   uwsgi_temp_path {nginx_dir};
   scgi_temp_path {nginx_dir};
-  server {{ listen 127.0.0.1:{self.port}; root {www}; limit_rate {rate}; }}
-}}
-""")
+""" + "".join(f"  server {{ root {www}; {directives} }}\n" for directives in servers) + "}\n")
         self.nginx = subprocess.Popen(["nginx", "-c", os.path.join(nginx_dir, "nginx.conf"), "-p", nginx_dir])
         time.sleep(0.5)
 
@@ -150,7 +153,13 @@ http {{
         shutil.rmtree(self.scratch, ignore_errors=True)
         shutil.rmtree(self.temp, ignore_errors=True)
 
-    def install_a(self):
+    def served(self):
+        """The requests nginx answered so far: (port, protocol, status, path) each."""
+        with open(os.path.join(self.scratch, "nginx", "access.log")) as log:
+            return [tuple(line.split(" ", 3)) for line in log.read().splitlines()]
+
+    def install_a(self, mirrors=None):
+        """mirrors: the mirrors' base URLs (default: the plain server on port), named m1, m2, ..."""
         for directory in (self.install, self.temp, self.runtime):
             shutil.rmtree(directory, ignore_errors=True)
             os.makedirs(directory)
@@ -158,13 +167,15 @@ http {{
         write_tree(self.install, self.a, modes=True)
         with open(os.path.join(self.install, "update.ini"), "w") as f:
             f.write("[update]\nstreams=3\n")
+        urls = mirrors or [f"http://127.0.0.1:{self.port}/"]
         with open(os.path.join(self.install, "mirrors.ini"), "w") as f:
-            f.write(f"[mirrors]\nsize=1\n1\\mirror=local\n[local]\nurl=http://127.0.0.1:{self.port}/\n")
+            f.write(f"[mirrors]\nsize={len(urls)}\n" + "".join(f"{n}\\mirror=m{n}\n" for n in range(1, len(urls) + 1)) +
+                    "".join(f"[m{n}]\nurl={url}\n" for n, url in enumerate(urls, 1)))
 
     def updater(self, arguments, launcher=()):
         """Starts the installation's updater offscreen (launcher: a command to run it under)."""
         environment = dict(os.environ, QT_QPA_PLATFORM="offscreen", TMPDIR=self.temp, XDG_RUNTIME_DIR=self.runtime,
-                           VX5_UPDATE_SERVER="127.0.0.1:9:9")
+                           XDG_STATE_HOME=self.state, VX5_UPDATE_SERVER="127.0.0.1:9:9")
         if launcher:
             # A sanitizer build's leak check cannot run under a tracer (it ends the program
             # with an error); the other tests check for leaks.
@@ -174,6 +185,11 @@ http {{
 
     def update(self, launcher=()):
         return self.updater(["--nouser", CLIENT_TYPE, "101", "2.0", "news"], launcher)
+
+    def log(self):
+        """The updater's log of its last run."""
+        with open(os.path.join(self.state, "voxmere", "update.log"), errors="replace") as f:
+            return f.read()
 
     def names(self):
         found = []

@@ -361,9 +361,11 @@ void DownloadTaskSpecification::downloadFinished()
 
 bool DownloadTaskSpecification::errorRetry(const QString& text)
 {
+    // Some of the network's texts (a refused certificate) do not say whose fault it was.
+    const QString line = QStringLiteral("%1 (mirror %2)").arg(text, mirror.name);
     mirrors->addMirrorError(mirror.name);
     resetDownload();
-    emit message(text);
+    emit message(line);
     startDownload();
     return true;
 }
