@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QHttp2Configuration>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -128,6 +129,10 @@ void DownloadTaskSpecification::sendRequest()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (resumeOffset > 0)
         request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeOffset) + '-');
+    QHttp2Configuration http2 = request.http2Configuration();
+    http2.setStreamReceiveWindowSize(readBufferSize);
+    http2.setSessionReceiveWindowSize(readBufferSize * 8);
+    request.setHttp2Configuration(http2);
     reply = networkManager->get(request);
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
