@@ -4,14 +4,15 @@
 #  (a) 400 files of 64 KiB and (b) 4 files of 128 MiB, downloaded 6 at a time and each
 #      MD5-checked, against curl --parallel --parallel-max 6 followed by md5sum, best of
 #      three alternating rounds (target: at most 1.1 times curl's wall time for (a), 1.25
-#      for (b); memory not growing with file size);
+#      for (b); memory not growing with file size); (a) also over HTTPS, with HTTP/1.1 and
+#      with HTTP/2, beside curl over the same protocol (targets 1.0 and 1.1);
 #  (c) compiling the lists of an up-to-date installation of 2,000 files (1 GiB) against
 #      md5sum over the same files (target: at most 1.2 times);
 #  (d) a whole update through the update engine, releases made by the release tool: 400
 #      files of 64 KiB and 4 of 128 MiB over an installation of the previous release, against
 #      curl --parallel --parallel-max 6, md5sum, cp into place and sync, the same work made
 #      durable (target: at most 1.1 times; the ratio without the sync is printed too; peak
-#      memory independent of file size);
+#      memory independent of file size); also over HTTPS with HTTP/1.1 and with HTTP/2;
 #  (e) a no-op update through the engine (all 2,000 files, 1 GiB, current) against md5sum
 #      over the files (target: at most 1.2 times).
 set -euo pipefail
@@ -34,8 +35,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# HTTPS on the next two ports, HTTP/1.1 and HTTP/2, with a certificate made for the run that
+# both sides are told to trust.
+https1=$((port + 1))
+https2=$((port + 2))
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$scratch/server.key" -out "$scratch/server.crt" -days 1 \
+  -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
+export BENCH_CA_FILE="$scratch/server.crt"
+tls="ssl_certificate $scratch/server.crt; ssl_certificate_key $scratch/server.key; root $scratch/www;"
 mkdir -p "$scratch/www/100/files"
-start_nginx "$scratch" "$scratch/www" "$port"
+start_nginx "$scratch" "$scratch/www" "$port" "" \
+  "server { listen 127.0.0.1:$https1 ssl; $tls } server { listen 127.0.0.1:$https2 ssl http2; $tls }"
+# The three ways to the server: base URL and curl's options for each.
+declare -A base=([http]="http://127.0.0.1:$port" [https1]="https://127.0.0.1:$https1" \
+                 [https2]="https://127.0.0.1:$https2")
+declare -A curl_options=([http]="" [https1]="--http1.1 --cacert $scratch/server.crt" \
+                         [https2]="--http2 --cacert $scratch/server.crt")
 
 seconds() { local start=$(date +%s.%N); "$@" >/dev/null; awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -50,26 +65,29 @@ make_set() {
     local file="$scratch/www/100/files/$set/f$i.bin"
     head -c "$size" /dev/urandom > "$file"
     echo "files $set/f$i.bin $(md5sum "$file" | cut -d' ' -f1) $size" >> "$scratch/$set.list"
-    printf 'url = "http://127.0.0.1:%s/100/files/%s/f%s.bin"\noutput = "%s/curl/%s/f%s.bin"\n' \
-      "$port" "$set" "$i" "$scratch" "$set" "$i" >> "$scratch/$set.curl"
+    printf 'url = "BASE/100/files/%s/f%s.bin"\noutput = "%s/curl/%s/f%s.bin"\n' \
+      "$set" "$i" "$scratch" "$set" "$i" >> "$scratch/$set.curl"
   done
 }
 
-# One side's run: curl + md5sum, or ours; prints its seconds (ours: its whole report).
+# One side's run over one way to the server: curl + md5sum, or ours; prints its seconds
+# (ours: its whole report).
 run_curl() {
-  local set=$1
+  local set=$1 way=$2
   rm -rf "$scratch/curl"
   mkdir -p "$scratch/curl/$set"
+  sed "s|BASE|${base[$way]}|" "$scratch/$set.curl" > "$scratch/$set.$way.curl"
   sync
-  seconds bash -c "curl -s --parallel --parallel-max 6 -K '$scratch/$set.curl' 2>/dev/null && md5sum '$scratch/curl/$set'/*"
+  seconds bash -c "curl -s ${curl_options[$way]} --parallel --parallel-max 6 -K '$scratch/$set.$way.curl' 2>/dev/null \
+    && md5sum '$scratch/curl/$set'/*"
   rm -rf "$scratch/curl"
 }
 run_ours() {
-  local set=$1
+  local set=$1 way=$2
   rm -rf "$scratch/ours"
   mkdir -p "$scratch/ours"
   sync
-  "$bench" download "http://127.0.0.1:$port" "$scratch/ours" "$scratch/$set.list" 6
+  "$bench" download "${base[$way]}" "$scratch/ours" "$scratch/$set.list" 6
   rm -rf "$scratch/ours"
 }
 
@@ -77,13 +95,13 @@ run_ours() {
 # the other deleted as many pays for it on some file systems (ext4 without a journal looks
 # past recently deleted inodes), and neither side is to pay more often than the other.
 run_set() {
-  local set=$1 label=$2
+  local set=$1 label=$2 target=$3 way=${4:-http}
   local theirs=999 ours=999 report="" t result
   for round in 1 2 3; do
     if [ $((round % 2)) -eq 1 ]; then
-      t=$(run_curl "$set"); result=$(run_ours "$set")
+      t=$(run_curl "$set" "$way"); result=$(run_ours "$set" "$way")
     else
-      result=$(run_ours "$set"); t=$(run_curl "$set")
+      result=$(run_ours "$set" "$way"); t=$(run_curl "$set" "$way")
     fi
     theirs=$(awk -v a="$theirs" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
     local seconds_ours
@@ -96,13 +114,15 @@ run_set() {
   echo "== $label"
   echo "curl + md5sum: ${theirs} s (best of 3)"
   echo "ours:          $report (best of 3)"
-  echo "time ours / curl+md5sum: $(ratio "$ours" "$theirs") (target <= ${3:-1.25})"
+  echo "time ours / curl+md5sum: $(ratio "$ours" "$theirs") (target <= $target)"
 }
 
 make_set small 400 65536
 make_set large 4 134217728
 run_set small "(a) 400 files of 64 KiB, 6 at a time" 1.10
-run_set large "(b) 4 files of 128 MiB, 6 at a time"
+run_set small "(a) the same over HTTPS, HTTP/1.1" 1.00 https1
+run_set small "(a) the same over HTTPS, HTTP/2" 1.10 https2
+run_set large "(b) 4 files of 128 MiB, 6 at a time" 1.25
 rm -rf "$scratch/www"
 
 echo "== (c) lists of an up-to-date installation: 2,000 files, 1 GiB"
@@ -124,11 +144,11 @@ echo "time ours / md5sum: $(ratio "$ours" "$theirs") (target <= 1.20)"
 
 # An installation of a release as the updater lays it out, with the mirror on the server.
 install_release() {
-  local tree=$1 dir=$2
+  local tree=$1 dir=$2 way=${3:-http}
   rm -rf "$dir"
   cp -a "$tree" "$dir"
   printf '[update]\nstreams=6\n' > "$dir/update.ini"
-  printf '[mirrors]\nsize=1\n1\\mirror=local\n[local]\nurl=http://127.0.0.1:%s\n' "$port" > "$dir/mirrors.ini"
+  printf '[mirrors]\nsize=1\n1\\mirror=local\n[local]\nurl=%s\n' "${base[$way]}" > "$dir/mirrors.ini"
 }
 
 random_files() {
@@ -137,7 +157,36 @@ random_files() {
   for i in $(seq 1 "$count"); do head -c "$size" /dev/urandom > "$dir/f$i.bin"; done
 }
 
-echo "== (d) a whole update: 400 x 64 KiB + 4 x 128 MiB over the previous release"
+# Release B over an installation of release A, through the engine and through curl + md5sum +
+# cp + sync, over one way to the server.
+whole_update() {
+  local way=$1 label=$2
+  echo "== (d) a whole update: 400 x 64 KiB + 4 x 128 MiB over the previous release$label"
+  install_release "$scratch/treeA" "$scratch/install" "$way"
+  install_release "$scratch/treeA" "$scratch/baseline" "$way"
+  (cd "$scratch/treeB" && find . -type f | sed 's|^\./||') | while read -r file; do
+    printf 'url = "%s/101/files/%s"\noutput = "%s/fetched/%s"\n' "${base[$way]}" "$file" "$scratch" "$file"
+  done > "$scratch/update.curl"
+  sync
+  local theirs flushed durable result ours
+  theirs=$(seconds bash -c "curl -s ${curl_options[$way]} --create-dirs --parallel --parallel-max 6 \
+    -K '$scratch/update.curl' 2>/dev/null && (cd '$scratch/fetched' && find . -type f -exec md5sum {} + >/dev/null) \
+    && cp -r '$scratch/fetched/.' '$scratch/baseline/'")
+  # The updater makes its work survive a power cut; the same work made durable is the
+  # baseline's copy written to the disk.
+  flushed=$(seconds sync)
+  durable=$(awk -v a="$theirs" -v b="$flushed" 'BEGIN { printf "%.3f", a + b }')
+  rm -rf "$scratch/fetched" "$scratch/baseline"
+  sync
+  result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" 101)
+  ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+  diff -rq -x update.ini -x mirrors.ini "$scratch/treeB" "$scratch/install" >/dev/null
+  echo "curl + md5sum + cp: ${theirs} s, then sync: ${flushed} s"
+  echo "ours:               $result"
+  echo "time ours / (curl + md5sum + cp + sync): $(ratio "$ours" "$durable") (target <= 1.10)"
+  echo "time ours / (curl + md5sum + cp), not made durable: $(ratio "$ours" "$theirs")"
+}
+
 rm -rf "$scratch/install" "$scratch/temp"
 mkdir -p "$scratch/www" "$scratch/tmp"
 for tree in A B; do
@@ -146,28 +195,9 @@ for tree in A B; do
 done
 "$release" --version 100 --key "$key" "$scratch/treeA" "$scratch/www" >/dev/null
 "$release" --version 101 --key "$key" --previous "$scratch/treeA" "$scratch/treeB" "$scratch/www" >/dev/null
-install_release "$scratch/treeA" "$scratch/install"
-install_release "$scratch/treeA" "$scratch/baseline"
-: > "$scratch/update.curl"
-(cd "$scratch/treeB" && find . -type f | sed 's|^\./||') | while read -r file; do
-  printf 'url = "http://127.0.0.1:%s/101/files/%s"\noutput = "%s/fetched/%s"\n' "$port" "$file" "$scratch" "$file"
-done >> "$scratch/update.curl"
-sync
-theirs=$(seconds bash -c "curl -s --create-dirs --parallel --parallel-max 6 -K '$scratch/update.curl' 2>/dev/null && \
-  (cd '$scratch/fetched' && find . -type f -exec md5sum {} + >/dev/null) && cp -r '$scratch/fetched/.' '$scratch/baseline/'")
-# The updater makes its work survive a power cut; the same work made durable is the
-# baseline's copy written to the disk.
-flushed=$(seconds sync)
-durable=$(awk -v a="$theirs" -v b="$flushed" 'BEGIN { printf "%.3f", a + b }')
-rm -rf "$scratch/fetched" "$scratch/baseline"
-sync
-result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" 101)
-ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
-diff -rq -x update.ini -x mirrors.ini "$scratch/treeB" "$scratch/install" >/dev/null
-echo "curl + md5sum + cp: ${theirs} s, then sync: ${flushed} s"
-echo "ours:               $result"
-echo "time ours / (curl + md5sum + cp + sync): $(ratio "$ours" "$durable") (target <= 1.10)"
-echo "time ours / (curl + md5sum + cp), not made durable: $(ratio "$ours" "$theirs")"
+whole_update http ""
+whole_update https1 ", over HTTPS, HTTP/1.1"
+whole_update https2 ", over HTTPS, HTTP/2"
 rm -rf "$scratch/treeA" "$scratch/treeB" "$scratch/www/100" "$scratch/www/101" "$scratch/install"
 
 echo "== (e) a no-op update: 2,000 files, 1 GiB, all current"

@@ -1,7 +1,8 @@
 # A local nginx for mirrors on a loopback port, for the scripts that need a real web
 # server. Source this file, then:
-#   start_nginx SCRATCH ROOT PORT [SERVER_DIRECTIVES]
-# serves ROOT on 127.0.0.1:PORT with its configuration, logs and pid below SCRATCH/nginx,
+#   start_nginx SCRATCH ROOT PORT [SERVER_DIRECTIVES [MORE_SERVERS]]
+# serves ROOT on 127.0.0.1:PORT with its configuration, logs and pid below SCRATCH/nginx
+# (MORE_SERVERS: further server blocks, each with its own listen and root),
 # sets nginx_pid, and returns once the server answers. stop_nginx ends it.
 ensure_nginx() {
   command -v nginx >/dev/null && command -v curl >/dev/null && return 0
@@ -9,7 +10,7 @@ ensure_nginx() {
 }
 
 start_nginx() {
-  local scratch=$1 root=$2 port=$3 extra=${4:-}
+  local scratch=$1 root=$2 port=$3 extra=${4:-} more=${5:-}
   ensure_nginx
   mkdir -p "$scratch/nginx"
   # The workers run as another user: the files must be readable to them.
@@ -34,6 +35,7 @@ http {
     root $root;
     $extra
   }
+  $more
 }
 CONF
   nginx -c "$scratch/nginx/nginx.conf" -p "$scratch/nginx" &
