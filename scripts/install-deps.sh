@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   libtomcrypt-dev libtommath-dev
   liblua5.1-0-dev
-  zlib1g-dev
+  zlib1g-dev libzstd-dev
   openssl ca-certificates
   nginx-light curl python3 strace
 )

@@ -1,10 +1,34 @@
-// The release tool refuses a tree that the updater could not install, naming the path.
+// The release tool refuses a tree that the updater could not install, naming the path, and
+// publishes patches from earlier releases' files that turn them into this release's.
+#include "filepatch.h"
 #include "releasebuilder.h"
+#include "support/gzipfile.h"
 #include "updatescene.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+QString md5Of(const QByteArray& content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+} // namespace
 
 class ReleaseTest : public QObject
 {
@@ -13,6 +37,9 @@ class ReleaseTest : public QObject
 private slots:
     void refusals_data();
     void refusals();
+    void patchesFromEarlierReleases();
+    void badPatchesMakeNothing_data();
+    void badPatchesMakeNothing();
 };
 
 // Each row: the previous release (empty: none), the new one, the pack patterns, and what
@@ -81,6 +108,101 @@ void ReleaseTest::refusals()
     ReleaseBuilder builder(options);
     QCOMPARE(builder.build(), refusal.isEmpty());
     QCOMPARE(builder.errorString(), refusal.contains("%1") ? refusal.arg(previousDir) : refusal);
+}
+
+// A library changed in a few places gets a patch (packed or not, the patch makes the file
+// itself); new random content and unchanged files get none. A later run without the
+// earlier tree keeps its patches; --no-patches withdraws them.
+void ReleaseTest::patchesFromEarlierReleases()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray library = randomBytes(300000, 1);
+    QByteArray changed = library;
+    changed.replace(150000, 6, "patch!");
+    changed += randomBytes(1000, 2);
+    QVERIFY(writeTree(dir.filePath("previous"), {{"lib.so", library}, {"noise.bin", randomBytes(50000, 3)},
+                                                 {"same.txt", "same"}},
+                      false));
+    QVERIFY(writeTree(dir.filePath("tree"), {{"lib.so", changed}, {"noise.bin", randomBytes(50000, 4)},
+                                             {"same.txt", "same"}},
+                      false));
+    ReleaseOptions options;
+    options.treeDir = dir.filePath("tree");
+    options.mirrorDir = dir.filePath("mirror");
+    options.version = 7;
+    options.privateKeyPath = QStringLiteral(VX5_TEST_PRIVATE_KEY);
+    options.packPatterns = {"*.so"};
+    options.previousTreeDirs = {dir.filePath("previous")};
+    QVERIFY2(ReleaseBuilder(options).build(), "first release");
+
+    const QString patches = dir.filePath("mirror/7/patches/");
+    const QStringList index = QString::fromLatin1(readAll(patches + "index")).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(index.size(), 1);
+    const QStringList fields = index.first().split(' ');
+    QCOMPARE(fields.mid(0, 2), (QStringList{md5Of(changed), md5Of(library)}));
+    const QString patch = patches + fields.at(0) + '-' + fields.at(1) + ".zst";
+    QCOMPARE(QString::number(QFileInfo(patch).size()), fields.at(2));
+    QCOMPARE(md5Of(readAll(patch)), fields.at(3));
+    QVERIFY(QFileInfo(patch).size() < 2000);
+
+    QString md5;
+    QString error;
+    QVERIFY2(FilePatch::apply(dir.filePath("previous/lib.so"), patch, dir.filePath("result"), changed.size(), &md5,
+                              &error),
+             qPrintable(error));
+    QCOMPARE(readAll(dir.filePath("result")), changed);
+    QCOMPARE(md5, md5Of(changed));
+
+    options.previousTreeDirs.clear();
+    QVERIFY2(ReleaseBuilder(options).build(), "the same release again, without the earlier tree");
+    QCOMPARE(QString::fromLatin1(readAll(patches + "index")).split('\n', Qt::SkipEmptyParts), index);
+    options.makePatches = false;
+    QVERIFY2(ReleaseBuilder(options).build(), "the same release without patches");
+    QVERIFY(!QFileInfo::exists(patches + "index"));
+}
+
+// Each row: how the patch is spoilt, and the size the result is expected to have (relative
+// to the real one). Nothing is left where the result would go, and the error says why.
+void ReleaseTest::badPatchesMakeNothing_data()
+{
+    QTest::addColumn<QString>("spoilt");
+    QTest::addColumn<int>("sizeChange");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("a byte changed") << "changed" << 0 << "does not apply";
+    QTest::newRow("cut") << "cut" << 0 << "does not apply";
+    QTest::newRow("another base") << "base" << 0 << "does not apply";
+    QTest::newRow("more bytes than expected") << "" << -1 << "does not apply";
+    QTest::newRow("fewer bytes than expected") << "" << 1 << "makes 100000 bytes, not 100001";
+    QTest::newRow("a small patch of 64 MiB") << "bomb" << 0 << "does not apply";
+}
+
+void ReleaseTest::badPatchesMakeNothing()
+{
+    QFETCH(QString, spoilt);
+    QFETCH(int, sizeChange);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray base = randomBytes(100000, 5);
+    QByteArray target = base;
+    target.replace(5000, 4, "new!");
+    QString error;
+    QByteArray patch = FilePatch::make(base, spoilt == "bomb" ? QByteArray(64 << 20, '\0') : target,
+                                       FilePatch::defaultLevel, &error);
+    QVERIFY2(!patch.isEmpty(), qPrintable(error));
+    if (spoilt == "changed")
+        patch[patch.size() / 2] = char(patch.at(patch.size() / 2) ^ 0x55);
+    else if (spoilt == "cut")
+        patch.chop(patch.size() / 2);
+    QVERIFY(writeFile(dir.filePath("base"), spoilt == "base" ? randomBytes(100000, 6) : base));
+    QVERIFY(writeFile(dir.filePath("patch"), patch));
+
+    QString md5;
+    QVERIFY(!FilePatch::apply(dir.filePath("base"), dir.filePath("patch"), dir.filePath("result"),
+                              target.size() + sizeChange, &md5, &error));
+    QVERIFY2(error.contains(says), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(dir.filePath("result")));
 }
 
 QTEST_GUILESS_MAIN(ReleaseTest)

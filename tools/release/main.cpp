@@ -15,7 +15,7 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Makes the mirror tree of one client version: MIRROR_DIR/VERSION/ with the signed product ini, "
-        "the files (chosen ones gzip-packed) and the changelog."));
+        "the files (chosen ones gzip-packed), the changelog, and patches from the previous versions' files."));
     parser.addHelpOption();
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Version number."),
                                            QStringLiteral("number"));
@@ -36,19 +36,32 @@ int main(int argc, char* argv[])
     const QCommandLineOption sectionOption(QStringLiteral("section"),
                                            QStringLiteral("Folder of the files on the mirror."),
                                            QStringLiteral("name"), QStringLiteral("files"));
+    const QCommandLineOption noPatchesOption(QStringLiteral("no-patches"),
+                                             QStringLiteral("Publish no patches from the previous trees' files."));
+    const QCommandLineOption patchLevelOption(
+        QStringLiteral("patch-level"),
+        QStringLiteral("zstd level of the patches, 1 to 22 (default %1).").arg(FilePatch::defaultLevel),
+        QStringLiteral("level"), QString::number(FilePatch::defaultLevel));
     parser.addOptions({versionOption, keyOption, packOption, previousOption, changelogOption, typeOption,
-                       sectionOption});
+                       sectionOption, noPatchesOption, patchLevelOption});
     parser.addPositionalArgument(QStringLiteral("TREE"), QStringLiteral("The client version's files."));
     parser.addPositionalArgument(QStringLiteral("MIRROR_DIR"), QStringLiteral("Root of the mirror tree."));
     parser.process(app);
 
     bool versionOk = false;
+    bool levelOk = false;
     ReleaseOptions options;
     options.version = parser.value(versionOption).toInt(&versionOk);
+    options.patchLevel = parser.value(patchLevelOption).toInt(&levelOk);
     if (parser.positionalArguments().size() != 2 || !versionOk || !parser.isSet(keyOption)) {
         std::fprintf(stderr, "vx5-release: give --version, --key, TREE and MIRROR_DIR (see --help)\n");
         return 2;
     }
+    if (!levelOk || options.patchLevel < 1 || options.patchLevel > 22) {
+        std::fprintf(stderr, "vx5-release: --patch-level must be 1 to 22\n");
+        return 2;
+    }
+    options.makePatches = !parser.isSet(noPatchesOption);
     options.treeDir = parser.positionalArguments().at(0);
     options.mirrorDir = parser.positionalArguments().at(1);
     options.privateKeyPath = parser.value(keyOption);

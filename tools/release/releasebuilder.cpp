@@ -1,6 +1,7 @@
 #include "releasebuilder.h"
 
 #include "containedpath.h"
+#include "patchpublisher.h"
 #include "signing.h"
 #include "tomcryptutil.h"
 
@@ -190,7 +191,7 @@ bool ReleaseBuilder::build()
         }
     }
     deletes.sort();
-    if (!writeProductIni(entries, deletes))
+    if (!writeProductIni(entries, deletes) || !writePatches(files, previousTrees))
         return false;
 
     if (!options.changelogPath.isEmpty()) {
@@ -287,14 +288,39 @@ bool ReleaseBuilder::addFile(const QString& relativePath, QList<Entry>* entries)
         if (!QFile::copy(source, target))
             return fail(QStringLiteral("Could not copy %1 to %2").arg(source, target));
         entries->append({key, md5 + QLatin1String("::") + size});
+        published.insert(relativePath, {md5, QFileInfo(source).size()});
     } else {
         if (!gzipFile(source, target))
             return fail(QStringLiteral("Could not pack %1 into %2").arg(source, target));
         entries->append({key, QStringList{md5Of(target), QString::number(QFileInfo(target).size()), md5, size,
                                           relativePath}
                                   .join(QLatin1String("::"))});
+        published.insert(relativePath, {md5, QFileInfo(target).size()});
     }
     lines << target;
+    return true;
+}
+
+bool ReleaseBuilder::writePatches(const QStringList& files, const QHash<QString, QStringList>& previousTrees)
+{
+    PatchPublisher patches(releaseDir, options.patchLevel);
+    QSet<QString> releaseMd5s;
+    if (options.makePatches) {
+        for (const QString& file : files) {
+            const Published facts = published.value(file);
+            releaseMd5s.insert(facts.md5);
+            for (const QString& previous : options.previousTreeDirs) {
+                if (previousTrees.value(previous).contains(file) &&
+                    !patches.add(QDir(previous).filePath(file), QDir(options.treeDir).filePath(file), facts.md5,
+                                 facts.downloadSize))
+                    return fail(patches.errorString());
+            }
+        }
+    }
+    // Without patches, an earlier run's index goes too.
+    if (!patches.writeIndex(releaseMd5s))
+        return fail(patches.errorString());
+    lines << patches.log();
     return true;
 }
 

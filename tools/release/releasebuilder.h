@@ -1,5 +1,8 @@
 #pragma once
 
+#include "filepatch.h"
+
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -17,6 +20,8 @@ struct ReleaseOptions
     QStringList packPatterns;  // wildcards on file names or relative paths: served gzip-packed
     QStringList previousTreeDirs; // files they have and the new tree has not are deleted on update
     QString changelogPath;     // becomes changelog_client.txt
+    bool makePatches = true;   // patches from the previous trees' files (see PatchPublisher)
+    int patchLevel = FilePatch::defaultLevel; // zstd level of the patches
 };
 
 // Turns a directory tree of one client version into the tree a mirror serves (and refuses
@@ -28,6 +33,7 @@ struct ReleaseOptions
 //   <version>/<clientType>.ini.sig   the signature of the product ini
 //   <version>/<section>/<path>       the files, packed ones as <path>.gz
 //   <version>/changelog_client.txt
+//   <version>/patches/               patches from the previous trees' files (PatchPublisher)
 class ReleaseBuilder
 {
 public:
@@ -48,6 +54,7 @@ private:
     bool checkNames(const QStringList& files);
     bool checkShapeAgainst(const QString& previousDir, const QStringList& previousFiles, const QStringList& files);
     bool addFile(const QString& relativePath, QList<Entry>* entries);
+    bool writePatches(const QStringList& files, const QHash<QString, QStringList>& previousTrees);
     bool writeProductIni(const QList<Entry>& entries, const QStringList& deletes);
     // Reads the written product ini back as the updater reads it: every entry must come
     // back as written, packed files with their own path in field 5.
@@ -57,6 +64,12 @@ private:
     QString releaseDir;
     QString error;
     QStringList lines;
+    struct Published
+    {
+        QString md5;           // of the file itself
+        qint64 downloadSize;   // what the updater downloads for it (the packed file, if packed)
+    };
+    QHash<QString, Published> published; // by relative path
 };
 
 // The files of a tree as paths relative to it, sorted; symbolic links are refused.

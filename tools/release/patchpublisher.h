@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// The patches of one release, beside its files below <version>/patches/, which updaters
+// that know nothing of patches never ask for:
+//   patches/index                     one line per patch: "TARGET BASE SIZE MD5": the MD5 of
+//                                     the file the patch makes (as the product ini gives it,
+//                                     unpacked), the MD5 of the file it starts from, the
+//                                     patch's size in bytes and its own MD5
+//   patches/TARGET-BASE.zst           the patch (see FilePatch)
+// A patch is published only when it is smaller than three quarters of what the updater
+// would download instead (the packed file for a packed entry). Writing the index keeps the
+// patches an earlier run published for files this release still has, so patches can be
+// added to a release later.
+class PatchPublisher
+{
+public:
+    PatchPublisher(const QString& releaseDir, int level);
+
+    // A patch from previousFile to file (whose MD5 is md5 and whose download is
+    // downloadSize bytes), when they differ and the patch is worth it. False on a failure.
+    bool add(const QString& previousFile, const QString& file, const QString& md5, qint64 downloadSize);
+    // Writes the index: this run's patches and those of an earlier run that make a file
+    // of releaseMd5s. False on a failure.
+    bool writeIndex(const QSet<QString>& releaseMd5s);
+
+    QString errorString() const { return error; }
+    // One line per patch written.
+    const QStringList& log() const { return lines; }
+
+private:
+    bool fail(const QString& text);
+    QString patchPath(const QString& target, const QString& base) const;
+
+    QString patchDir;
+    int level;
+    QHash<QString, QString> entries; // "TARGET BASE" → "SIZE MD5" of the patch
+    QString error;
+    QStringList lines;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Patches from one version of a file to the next: a zstd frame of the new file compressed
+// with the old file as its reference prefix (long-distance matching, a window that covers
+// both), so that what the two share costs a few bytes. The publisher makes them; the
+// updater applies them to the installed file and judges the result by its MD5.
+namespace FilePatch {
+
+// The largest base plus result a patch may span (1 GiB): the window of every patch.
+constexpr qint64 maxSpan = qint64(1) << 30;
+constexpr int defaultLevel = 19;
+
+// The patch from base to target, or an empty array when no patch can be made (error says
+// why: too large a span, a level zstd does not know).
+QByteArray make(const QByteArray& base, const QByteArray& target, int level, QString* error);
+
+// Applies the patch file to the base file, writing the result to resultPath (created anew,
+// mode 0600, its blocks reserved before any byte is written, flushed). The result must have
+// exactly expectedSize bytes: a patch that would write more or fewer fails, and nothing
+// beyond expectedSize is ever written or held in memory (the three files are mapped, not
+// read). On success md5 receives the result's MD5 (hex); on failure the result file is
+// removed and error says why.
+bool apply(const QString& basePath, const QString& patchPath, const QString& resultPath, qint64 expectedSize,
+           QString* md5, QString* error);
+
+} // namespace FilePatch
