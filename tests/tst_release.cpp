@@ -8,20 +8,10 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& byte : bytes)
-        byte = char(random.bounded(256));
-    return bytes;
-}
 
 QString md5Of(const QByteArray& content)
 {
@@ -117,14 +107,14 @@ void ReleaseTest::patchesFromEarlierReleases()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray library = randomBytes(300000, 1);
+    const QByteArray library = seededBytes(300000, 1);
     QByteArray changed = library;
     changed.replace(150000, 6, "patch!");
-    changed += randomBytes(1000, 2);
-    QVERIFY(writeTree(dir.filePath("previous"), {{"lib.so", library}, {"noise.bin", randomBytes(50000, 3)},
+    changed += seededBytes(1000, 2);
+    QVERIFY(writeTree(dir.filePath("previous"), {{"lib.so", library}, {"noise.bin", seededBytes(50000, 3)},
                                                  {"same.txt", "same"}},
                       false));
-    QVERIFY(writeTree(dir.filePath("tree"), {{"lib.so", changed}, {"noise.bin", randomBytes(50000, 4)},
+    QVERIFY(writeTree(dir.filePath("tree"), {{"lib.so", changed}, {"noise.bin", seededBytes(50000, 4)},
                                              {"same.txt", "same"}},
                       false));
     ReleaseOptions options;
@@ -184,7 +174,7 @@ void ReleaseTest::badPatchesMakeNothing()
     QFETCH(QString, says);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray base = randomBytes(100000, 5);
+    const QByteArray base = seededBytes(100000, 5);
     QByteArray target = base;
     target.replace(5000, 4, "new!");
     QString error;
@@ -195,7 +185,7 @@ void ReleaseTest::badPatchesMakeNothing()
         patch[patch.size() / 2] = char(patch.at(patch.size() / 2) ^ 0x55);
     else if (spoilt == "cut")
         patch.chop(patch.size() / 2);
-    QVERIFY(writeFile(dir.filePath("base"), spoilt == "base" ? randomBytes(100000, 6) : base));
+    QVERIFY(writeFile(dir.filePath("base"), spoilt == "base" ? seededBytes(100000, 6) : base));
     QVERIFY(writeFile(dir.filePath("patch"), patch));
 
     QString md5;

@@ -2,6 +2,7 @@
 // tool and signed with the test key, served over HTTP on loopback, installed into a
 // scratch installation that is compared byte for byte (and mode for mode) afterwards.
 #include "configuration.h"
+#include "filepatch.h"
 #include "mirrors.h"
 #include "mirrorserver.h"
 #include "signing.h"
@@ -11,7 +12,9 @@
 #include "updatescene.h"
 #include "support/gzipfile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -63,6 +66,8 @@ private slots:
     void sessionFolderHoldsOnlyRegularFiles_data();
     void sessionFolderHoldsOnlyRegularFiles();
     void sharedCapKeepsEveryStreamMoving();
+    void patchedUpdate_data();
+    void patchedUpdate();
     void productIniOfAnotherRelease_data();
     void productIniOfAnotherRelease();
     void fullTemporaryDiskNeverInstallsAShortFile();
@@ -346,6 +351,124 @@ void UpdateEngineTest::sharedCapKeepsEveryStreamMoving()
 // signed ini of another release (an older one replayed, another client type): it is
 // refused, its mirror dropped, nothing installed. An ini without the names (an older
 // publisher's) is installed as before.
+namespace {
+
+// A point release: the program and a packed library changed in a few places (patches
+// make them), a text rewritten, a file of new content (no patch pays).
+ClientTree pointRelease(int n)
+{
+    QByteArray program = seededBytes(200000, 1);
+    QByteArray library = seededBytes(150000, 2);
+    if (n > 1) {
+        program.replace(100000, 12, "release two!");
+        program += seededBytes(500, 3);
+        library.replace(70000, 6, "second");
+    }
+    return {{"update", "#!/bin/sh\necho updater\n"},
+            {"vx5client_linux_amd64", program},
+            {"plugins/libvx5.so", library},
+            {"readme.txt", "Voxmere " + QByteArray::number(n) + "\n"},
+            {"sounds/ring.wav", seededBytes(30000, 10 + n)}};
+}
+
+// Rewrites the mirror's patch that makes path's new content into content (the index
+// describes it, so that only what the patch makes can betray it).
+bool replacePatch(const QString& mirrorDir, const QByteArray& forContent, const QByteArray& content)
+{
+    const QString index = mirrorDir + "/101/patches/index";
+    QByteArray text = readAll(index);
+    const QByteArray target = QCryptographicHash::hash(forContent, QCryptographicHash::Md5).toHex();
+    const qsizetype at = text.indexOf(target);
+    if (at < 0)
+        return false;
+    const QList<QByteArray> fields = text.mid(at, text.indexOf('\n', at) - at).split(' ');
+    const QString patch = mirrorDir + "/101/patches/" + fields.at(0) + '-' + fields.at(1) + ".zst";
+    const QByteArray line = fields.at(0) + ' ' + fields.at(1) + ' ' + QByteArray::number(content.size()) + ' ' +
+                            QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+    text.replace(at, fields.join(' ').size(), line);
+    return writeFile(patch, content) && writeFile(index, text);
+}
+
+} // namespace
+
+// Each row: what is done to the mirror or the installation before updating from release 1
+// to 2, and which of the two changed binaries come whole. Two mirrors serve the same tree;
+// a bad patch charges the mirror that served it, and the file comes whole from the other.
+void UpdateEngineTest::patchedUpdate_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("whole");
+    QTest::addColumn<bool>("charged");
+    const QStringList both{"files/vx5client_linux_amd64", "files/plugins/libvx5.so.gz"};
+    QTest::newRow("patches") << "" << QStringList() << false;
+    QTest::newRow("an installed file changed by hand") << "changed" << QStringList{both.at(0)} << false;
+    QTest::newRow("a mirror without patches") << "no patches" << both << false;
+    QTest::newRow("a corrupt patch") << "corrupt" << QStringList{both.at(1)} << true;
+    QTest::newRow("a cut patch") << "cut" << QStringList{both.at(1)} << true;
+    QTest::newRow("a patch that makes another file") << "other file" << QStringList{both.at(0)} << true;
+    QTest::newRow("a patch that writes past the size") << "too long" << QStringList{both.at(0)} << true;
+}
+
+void UpdateEngineTest::patchedUpdate()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, whole);
+    QFETCH(bool, charged);
+    QString error;
+    QVERIFY2(scene->publish(100, pointRelease(1), &error), qPrintable(error));
+    QVERIFY2(scene->publish(101, pointRelease(2), &error), qPrintable(error));
+    QVERIFY(scene->install(pointRelease(1), server->baseUrl() + "/m1"));
+    server->serveTree("/m2/", scene->mirrorDir());
+    QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"),
+                      mirrorsIni({{"m1", server->baseUrl() + "/m1"}, {"m2", server->baseUrl() + "/m2"}})));
+
+    const QString mirrorDir = scene->mirrorDir();
+    const ClientTree next = pointRelease(2);
+    const QByteArray library = next.value("plugins/libvx5.so");
+    const QByteArray program = next.value("vx5client_linux_amd64");
+    QString md5, reason;
+    if (change == "changed") {
+        QByteArray edited = pointRelease(1).value("vx5client_linux_amd64");
+        edited[5] = 'x';
+        QVERIFY(writeFile(QDir(scene->installDir()).filePath("vx5client_linux_amd64"), edited));
+    } else if (change == "no patches") {
+        QVERIFY(QDir(mirrorDir + "/101/patches").removeRecursively());
+    } else if (change == "corrupt" || change == "cut") {
+        const QByteArray base = pointRelease(1).value("plugins/libvx5.so");
+        QByteArray patch = FilePatch::make(base, library, FilePatch::defaultLevel, &reason);
+        if (change == "corrupt")
+            patch[patch.size() / 2] = char(patch.at(patch.size() / 2) ^ 0x20);
+        else
+            patch.chop(patch.size() / 3);
+        QVERIFY(replacePatch(mirrorDir, library, patch));
+    } else if (change == "other file" || change == "too long") {
+        const QByteArray base = pointRelease(1).value("vx5client_linux_amd64");
+        QByteArray made = program;
+        if (change == "other file")
+            made[7] = char(made.at(7) ^ 1);
+        else
+            made += QByteArray(1 << 24, 'z');
+        QVERIFY(replacePatch(mirrorDir, program, FilePatch::make(base, made, FilePatch::defaultLevel, &reason)));
+    }
+
+    const Outcome outcome = run(101);
+    QVERIFY2(outcome.finished, qPrintable(outcome.log.join('\n')));
+    QCOMPARE(scene->installed(), UpdateScene::expected(next));
+    QVERIFY(QDir(scene->tempDir()).isEmpty());
+    // Fetched from either mirror: a patched file's whole download is never asked for.
+    const auto fetched = [this](const QString& path, bool requests) {
+        const QString other = served(101, path).replace("/m1/", "/m2/");
+        return requests ? server->requestCount(served(101, path)) + server->requestCount(other)
+                        : server->bodyBytesSent(served(101, path)) + server->bodyBytesSent(other);
+    };
+    for (const QString& file : {QStringLiteral("files/vx5client_linux_amd64"), QStringLiteral("files/plugins/libvx5.so.gz")})
+        QVERIFY2((fetched(file, false) > 0) == whole.contains(file), qPrintable(file));
+    QCOMPARE(outcome.log.filter("patched from the installed copy").size(), 2 - whole.size());
+    QCOMPARE(outcome.log.filter("the mirror is dropped").size(), charged ? 1 : 0);
+    QVERIFY(outcome.log.filter(QRegularExpression("Mirror m. failed|invalidating mirror")).isEmpty());
+    QCOMPARE(fetched("patches/index", true), 1);
+}
+
 void UpdateEngineTest::productIniOfAnotherRelease_data()
 {
     QTest::addColumn<QString>("mirrored");

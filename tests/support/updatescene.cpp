@@ -57,9 +57,7 @@ bool writeTree(const QString& dir, const ClientTree& tree, bool withModes)
     return true;
 }
 
-namespace {
-
-QByteArray bytes(int size, int seed)
+QByteArray seededBytes(int size, int seed)
 {
     QByteArray data(size, Qt::Uninitialized);
     quint32 state = quint32(seed) * 2654435761u + 1;
@@ -70,18 +68,16 @@ QByteArray bytes(int size, int seed)
     return data;
 }
 
-} // namespace
-
 ClientTree olderClient()
 {
     return {{"update", "#!/bin/sh\necho updater 1\n"},
             {"vx5client_runscript.sh", "#!/bin/sh\nexec ./vx5client_linux_amd64 \"$@\"\n"},
-            {"vx5client_linux_amd64", bytes(50000, 1)},
-            {"plugins/libvx5.so", bytes(40000, 2)},
+            {"vx5client_linux_amd64", seededBytes(50000, 1)},
+            {"plugins/libvx5.so", seededBytes(40000, 2)},
             {"plugins/lua_plugin/vx5events.lua", "print('events 1')\n"},
-            {"sounds/old-chime.wav", bytes(3000, 3)},
+            {"sounds/old-chime.wav", seededBytes(3000, 3)},
             {"readme.txt", "Voxmere 1\n"},
-            {"unchanged.dat", bytes(8000, 4)}};
+            {"unchanged.dat", seededBytes(8000, 4)}};
 }
 
 ClientTree newerClient()
@@ -89,31 +85,31 @@ ClientTree newerClient()
     return {{"update", "#!/bin/sh\necho updater 2\n"},
             // Leaves a mark where it lies, so that a test sees the client was started.
             {"vx5client_runscript.sh", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client-started\"\n"},
-            {"vx5client_linux_amd64", bytes(60000, 11)},
-            {"plugins/libvx5.so", bytes(45000, 12)},
+            {"vx5client_linux_amd64", seededBytes(60000, 11)},
+            {"plugins/libvx5.so", seededBytes(45000, 12)},
             {"plugins/lua_plugin/vx5events.lua", "print('events 2')\n"},
-            {"sounds/new/deeper/chime.wav", bytes(5000, 13)},
+            {"sounds/new/deeper/chime.wav", seededBytes(5000, 13)},
             {"readme.txt", "Voxmere 2, with a longer text than before\n"},
-            {"unchanged.dat", bytes(8000, 4)}};
+            {"unchanged.dat", seededBytes(8000, 4)}};
 }
 
 ClientTree clientRelease(const QByteArray& program, int n)
 {
     ClientTree tree{{"update", program + QByteArray(n, char(n))},
-                    {"libQtCore.so.4", bytes(20000 + n, 100 + n)},
+                    {"libQtCore.so.4", seededBytes(20000 + n, 100 + n)},
                     {"vx5client_runscript.sh", "#!/bin/sh\necho started > \"$(dirname \"$0\")/client-started\"\n"},
-                    {"vx5client_linux_amd64", bytes(40000 + n * 1000, 200 + n)},
-                    {"plugins/libvx5.so", bytes(30000, 300 + n)},
+                    {"vx5client_linux_amd64", seededBytes(40000 + n * 1000, 200 + n)},
+                    {"plugins/libvx5.so", seededBytes(30000, 300 + n)},
                     {"readme.txt", "Voxmere release " + QByteArray::number(n) + "\n"},
-                    {"data/stable.dat", bytes(5000, 1)},
+                    {"data/stable.dat", seededBytes(5000, 1)},
                     // Names that URLs and settings files treat specially, one of them packed.
                     {"names/#1 50% off?.txt", "release " + QByteArray::number(n) + "\n"},
-                    {"names/\xc3\xbcn\xc3\xaf" "code & [brackets];x=y.dat", bytes(2000, 500 + n)},
-                    {"names/lib %41#.so", bytes(3000, 600 + n)}};
+                    {"names/\xc3\xbcn\xc3\xaf" "code & [brackets];x=y.dat", seededBytes(2000, 500 + n)},
+                    {"names/lib %41#.so", seededBytes(3000, 600 + n)}};
     for (int k = 1; k <= n; ++k) // a file more with every release
         tree.insert("added/in-release-" + QByteArray::number(k) + ".txt", "since " + QByteArray::number(k) + "\n");
     if (n % 2 == 1) // comes and goes
-        tree.insert("sounds/odd-releases.wav", bytes(3000, 400));
+        tree.insert("sounds/odd-releases.wav", seededBytes(3000, 400));
     if (n < 3) // gone from release 3 on
         tree.insert("old/only-early.txt", "early\n");
     return tree;

@@ -22,6 +22,9 @@ using TreeSnapshot = QMap<QString, QPair<QByteArray, int>>;
 // Writes the files of a tree below dir; withModes: programs and libraries get mode 0755.
 bool writeTree(const QString& dir, const ClientTree& tree, bool withModes);
 
+// size bytes that look random, the same for the same seed.
+QByteArray seededBytes(int size, int seed);
+
 ClientTree olderClient();
 ClientTree newerClient();
 

@@ -48,11 +48,16 @@ bool CheckSigFunc::hashFile(QCryptographicHash::Algorithm algorithm, QByteArray*
     return true;
 }
 
-bool CheckSigFunc::checkMD5()
+QString CheckSigFunc::fileMd5()
 {
     QByteArray digest;
-    return hashFile(QCryptographicHash::Md5, &digest) &&
-           QString::fromLatin1(digest.toHex()).compare(md5, Qt::CaseInsensitive) == 0;
+    return hashFile(QCryptographicHash::Md5, &digest) ? QString::fromLatin1(digest.toHex()) : QString();
+}
+
+bool CheckSigFunc::checkMD5()
+{
+    const QString digest = fileMd5();
+    return !digest.isEmpty() && digest.compare(md5, Qt::CaseInsensitive) == 0;
 }
 
 bool CheckSigFunc::readSignature(QByteArray* signature)

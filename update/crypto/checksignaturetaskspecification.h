@@ -24,6 +24,8 @@ public:
 
     CheckSigFunc(const QString& filePath, const QString& md5);
     bool run() override;
+    // The file's MD5 (lower-case hex), or an empty text when it cannot be read whole.
+    QString fileMd5();
 
 private:
     bool checkMD5();

@@ -32,10 +32,8 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
         return;
     emit message(QStringLiteral("Downloading files"));
     const qreal share = 1.0 / downloadList->size();
-    for (const FileDownloadSpecification& fileSpec : std::as_const(*downloadList)) {
+    for (const FileDownloadSpecification& fileSpec : std::as_const(*downloadList))
         addSubTask(new DownloadFileTaskSpecification(fileSpec, networkManager, mirrors, configuration, this, share));
-        totalBytes += fileSpec.size;
-    }
     state = Running;
     executeSubTasks();
 }
@@ -62,7 +60,6 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
 void DownloadFileListTaskSpecification::reset()
 {
     clearSubTasks();
-    totalBytes = 0;
     TaskSpecification::reset();
 }
 
@@ -70,5 +67,9 @@ void DownloadFileListTaskSpecification::timeTick(quint64& downloadDone, quint64&
                                                  bool& downloading)
 {
     ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
-    downloadTotal = totalBytes;
+    // Every listed file counts from the start, a patched one with its patch's size (the
+    // whole file's once its patch was dropped).
+    downloadTotal = 0;
+    for (const TaskSpecification* file : subTasks())
+        downloadTotal += static_cast<const DownloadFileTaskSpecification*>(file)->bytesToFetch();
 }

@@ -33,5 +33,4 @@ private:
     QNetworkAccessManager* networkManager;          // not owned
     Mirrors* mirrors;                               // not owned
     Configuration* configuration;                   // not owned
-    quint64 totalBytes = 0;
 };

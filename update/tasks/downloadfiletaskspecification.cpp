@@ -4,12 +4,17 @@
 #include "configuration.h"
 #include "downloadtaskspecification.h"
 #include "mirrors.h"
+#include "patchapplytaskspecification.h"
+#include "patchindextaskspecification.h"
 #include "sessionentry.h"
 
 namespace {
 
 constexpr qreal downloadShare = 0.8;
 constexpr qreal checkShare = 0.2;
+// A patch's: download, check (checkShare) and application.
+constexpr qreal patchDownloadShare = 0.6;
+constexpr qreal applyShare = 0.2;
 
 } // namespace
 
@@ -31,6 +36,10 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
 {
     for (const QString& line : clearSessionPath(configuration->tempDir, fileSpec.relativePath))
         emit message(line);
+    if (usesPatch()) {
+        makePatchSubtasks();
+        return;
+    }
     const QString localPath = configuration->tempDir + QLatin1Char('/') + fileSpec.relativePath;
     downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
                                                  fileSpec.section + QLatin1Char('/') + fileSpec.relativePath,
@@ -46,6 +55,65 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
 
     state = Running;
     executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::makePatchSubtasks()
+{
+    const QString name = PatchIndexTaskSpecification::patchesFolder() + QLatin1Char('/') + fileSpec.patch.name;
+    for (const QString& line : clearSessionPath(configuration->tempDir, name))
+        emit message(line);
+    const QString localPath = configuration->tempDir + QLatin1Char('/') + name;
+    downloadTask = new DownloadTaskSpecification(networkManager, mirrors, name, localPath,
+                                                 qint64(qMin<quint64>(fileSpec.patch.size, INT64_MAX)), this,
+                                                 patchDownloadShare);
+    downloadTask->setMissingAllowed(true);
+    addSubTask(downloadTask);
+
+    auto* check = new CheckSignatureTaskSpecification(localPath, fileSpec.patch.md5, false, this, checkShare);
+    DownloadTaskSpecification* download = downloadTask;
+    // A patch the mirror has not fails at once, without looking for the file.
+    check->setKnownMd5([download] { return download->wasMissing() ? QStringLiteral("none") : download->downloadedMd5(); });
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this, &DownloadFileTaskSpecification::onPatchCheckDone);
+    addSubTask(check);
+
+    auto* apply = new PatchApplyTaskSpecification(fileSpec, configuration->tempDir, this, applyShare);
+    connect(apply, &PatchApplyTaskSpecification::applyDone, this, &DownloadFileTaskSpecification::onPatchApplied);
+    addSubTask(apply);
+
+    state = Running;
+    executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::onPatchCheckDone(bool pass, CheckSignatureTaskSpecification* check)
+{
+    if (pass || endIfCancelRequested(check))
+        return;
+    if (downloadTask->wasMissing()) {
+        dropPatch(false);
+        return;
+    }
+    // A patch continued from an earlier attempt may hold that attempt's bad bytes.
+    emit message(QStringLiteral("md5 sum for the patch of %1 failed, fetching the file whole").arg(fileSpec.relativePath));
+    dropPatch(!downloadTask->wasResumed());
+}
+
+void DownloadFileTaskSpecification::onPatchApplied(bool applied)
+{
+    if (!applied)
+        dropPatch(true);
+}
+
+void DownloadFileTaskSpecification::dropPatch(bool charged)
+{
+    if (charged) {
+        const QString mirror = downloadTask->usedMirror().name;
+        emit message(QStringLiteral("The patch for %1 from mirror %2 is bad: the mirror is dropped, the file "
+                                    "fetched whole").arg(fileSpec.relativePath, mirror));
+        mirrors->removeMirror(mirror);
+    }
+    patchDropped = true;
+    reset();
+    makeSubtasksAndStart();
 }
 
 void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)

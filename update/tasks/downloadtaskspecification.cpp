@@ -72,6 +72,12 @@ QUrl DownloadTaskSpecification::fileUrl(const QString& mirrorUrl, const QString&
     return url;
 }
 
+// The network's texts (a refused certificate, say) do not say whose fault it was.
+QString DownloadTaskSpecification::replyError() const
+{
+    return QStringLiteral("%1 (mirror %2)").arg(reply->errorString(), mirror.name);
+}
+
 QString DownloadTaskSpecification::currentUrl() const
 {
     return fileUrl(mirror.url, remotePath).toString(QUrl::FullyEncoded);
@@ -141,7 +147,7 @@ void DownloadTaskSpecification::sendRequest()
         return;
     }
     if (!reply->isRunning()) {
-        errorRetry(reply->errorString());
+        errorRetry(replyError());
         return;
     }
     // Without a limit the network thread buffers what arrives faster than it is written,
@@ -222,8 +228,21 @@ void DownloadTaskSpecification::onMetaDataChanged()
             onDownloadProgress(0, length.toLongLong());
         return;
     }
+    if (missingAllowed && (status.toInt() == 404 || status.toInt() == 410)) {
+        endMissing();
+        return;
+    }
     mirrors->removeMirror(mirror.name);
     errorRetry(QStringLiteral("%1 returned %2").arg(currentUrl(), QString::number(status.toInt())));
+}
+
+void DownloadTaskSpecification::endMissing()
+{
+    emit message(QStringLiteral("%1 is not on mirror %2").arg(currentUrl(), mirror.name));
+    resetDownload(); // the reply goes, and with it the connection's request
+    QFile::remove(localPath);
+    missing = true;
+    finish();
 }
 
 void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 total)
@@ -282,7 +301,7 @@ bool DownloadTaskSpecification::readAvailable()
         const qint64 count = reply->read(buffer, granted);
         limiter.giveBack(granted - qMax<qint64>(count, 0));
         if (count < 0) {
-            errorRetry(reply->errorString());
+            errorRetry(replyError());
             return false;
         }
         if (count == 0)
@@ -341,14 +360,14 @@ void DownloadTaskSpecification::onDownloadFinished()
         downloadFinished();
         return;
     case QNetworkReply::AuthenticationRequiredError: {
-        const QString text = reply->errorString();
+        const QString text = replyError();
         mirrors->removeMirror(mirror.name);
         reply->close();
         errorRetry(text);
         return;
     }
     default:
-        errorRetry(reply->errorString());
+        errorRetry(replyError());
         return;
     }
 }
@@ -366,11 +385,9 @@ void DownloadTaskSpecification::downloadFinished()
 
 bool DownloadTaskSpecification::errorRetry(const QString& text)
 {
-    // Some of the network's texts (a refused certificate) do not say whose fault it was.
-    const QString line = QStringLiteral("%1 (mirror %2)").arg(text, mirror.name);
     mirrors->addMirrorError(mirror.name);
     resetDownload();
-    emit message(line);
+    emit message(text);
     startDownload();
     return true;
 }
@@ -438,6 +455,7 @@ void DownloadTaskSpecification::reset()
     // A reset fetches the file again from its first byte.
     QFile::remove(localPath);
     resumed = false;
+    missing = false;
     TaskSpecification::reset();
 }
 

@@ -51,6 +51,10 @@ public:
     void setResumeAllowed(bool allowed) { resumeAllowed = allowed; }
     // For a file of unknown size: the most a mirror may send (0: no limit).
     void setSizeLimit(qint64 bytes) { sizeLimit = bytes; }
+    // For a file a mirror need not have (a patch): a mirror that answers it has not (404,
+    // 410) is not charged, and the task finishes with wasMissing() and no file.
+    void setMissingAllowed(bool allowed) { missingAllowed = allowed; }
+    bool wasMissing() const { return missing; }
     // The URL of remotePath below a mirror's base URL, every path segment percent-encoded.
     static QUrl fileUrl(const QString& mirrorUrl, const QString& remotePath);
 
@@ -82,6 +86,7 @@ private:
     void startFromZero();
     bool continuesFile(const QByteArray& contentRange) const;
     bool errorRetry(const QString& text);
+    void endMissing();
     bool localWriteFailed(const QString& reason);
     void resetDownload();
     // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
@@ -89,6 +94,7 @@ private:
     // Gives the mirror slot back once, however many ways out release it.
     void releaseSlot();
     QString currentUrl() const;
+    QString replyError() const;
     // The most this attempt may receive; negative when there is no limit.
     qint64 receiveLimit() const;
     bool exceedsLimit(qint64 bytes);
@@ -114,6 +120,8 @@ private:
     qint64 resumeOffset = 0; // bytes the file held when this attempt continued it
     bool resumeAllowed = true;
     bool resumed = false;
+    bool missingAllowed = false;
+    bool missing = false;
     int localWriteFailures = 0;
     QBasicTimer throttle; // the next read when the bandwidth cap held this one back
     int windowTicks = 0;

@@ -63,7 +63,12 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     if (QFileInfo::exists(staged)) // an interrupted installation's unfinished copy
         addSubTask(new FileDeleteTaskSpecification(true, staged, this, 0.0));
 
-    if (file.hasUnzip()) {
+    // A packed file a patch made lies unpacked beside where its download would be.
+    const QString patched = source + FileDownloadSpecification::unpackedSuffix();
+    if (file.hasUnzip() && QFileInfo(patched).isFile()) {
+        addSubTask(new FileCopyTaskSpecification(&fileJournal, patched, staged, this, remaining - checkShare));
+        addSubTask(new CheckSignatureTaskSpecification(staged, file.unzippedMd5, true, this, checkShare));
+    } else if (file.hasUnzip()) {
         addSubTask(new FileUnzipTaskSpecification(&fileJournal, source, staged, this, remaining - checkShare));
         addSubTask(new CheckSignatureTaskSpecification(staged, file.unzippedMd5, true, this, checkShare));
     } else {

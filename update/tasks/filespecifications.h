@@ -5,6 +5,16 @@
 #include <QList>
 #include <QString>
 
+// A published patch that makes a file of the release from its installed copy: below
+// "patches/" on a mirror and in the temporary directory. Its MD5 comes from the unsigned
+// index and only guards the transfer: what it makes is judged by the product ini.
+struct FilePatchSpecification
+{
+    QString name; // empty: no patch
+    quint64 size = 0;
+    QString md5;
+};
+
 // One file of the product description to download: from section + "/" + relativePath
 // on a mirror into the temporary directory.
 struct FileDownloadSpecification
@@ -13,6 +23,20 @@ struct FileDownloadSpecification
     QString relativePath;
     QString md5;
     quint64 size = 0;
+    // What a patch starts from and must make: the installed copy (relative to the
+    // installation; installedMd5 empty when there is none) and the file it becomes (the
+    // unpacked file for a packed entry).
+    QString installedPath{};
+    QString installedMd5{};
+    QString resultMd5{};
+    quint64 resultSize = 0;
+    bool packed = false;
+    FilePatchSpecification patch{};
+
+    // Where a patch's result lies in the temporary directory: where the download would
+    // lie, or beside the packed download.
+    QString patchedPath() const { return packed ? relativePath + unpackedSuffix() : relativePath; }
+    static QString unpackedSuffix() { return QStringLiteral(".unpacked"); }
 };
 
 // One file of the product description to install.

@@ -5,6 +5,7 @@
 #include "filereplacelisttaskspecification.h"
 #include "inidownloadtaskspecification.h"
 #include "makedownloadreplacelisttaskspecification.h"
+#include "patchindextaskspecification.h"
 
 MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
                                              Configuration* configuration, QObject* parent,
@@ -24,6 +25,7 @@ void MainTaskSpecification::makeSubtasksAndStart()
 {
     addSubTask(new IniDownloadTaskSpecification(networkManager, mirrors, configuration, this, 0.1));
     addSubTask(new MakeDownloadReplaceListTaskSpecification(configuration, fileSpecs, this, 0.05));
+    addSubTask(new PatchIndexTaskSpecification(&fileSpecs.downloads, networkManager, mirrors, configuration, this, 0.0));
     addSubTask(new DownloadFileListTaskSpecification(&fileSpecs.downloads, networkManager, mirrors, configuration,
                                                      this, 0.4));
     addSubTask(new FileReplaceListTaskSpecification(&fileSpecs.replaces, &fileSpecs.deletes, configuration, this, 0.4));

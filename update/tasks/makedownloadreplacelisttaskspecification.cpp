@@ -18,10 +18,16 @@ namespace {
 
 const QString deleteSection = QStringLiteral("delete");
 
-// True when the file exists and matches (messages of this in-place check are dropped).
+// The MD5 of a file, empty when there is none (messages of this in-place check are dropped).
+QString md5Of(const QString& path)
+{
+    return QFileInfo::exists(path) ? CheckSigFunc(path, QString()).fileMd5() : QString();
+}
+
 bool isVerified(const QString& path, const QString& md5)
 {
-    return QFileInfo::exists(path) && CheckSigFunc(path, md5).run();
+    const QString digest = md5Of(path);
+    return !digest.isEmpty() && digest.compare(md5, Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -98,6 +104,11 @@ bool MakeDownloadReplaceListFunc::run()
                 candidate.replace.unzippedSize = parts.at(3).toULongLong();
                 candidate.replace.unzippedPath = parts.at(4);
             }
+            FileDownloadSpecification& download = candidate.download;
+            download.packed = candidate.replace.hasUnzip();
+            download.installedPath = candidate.replace.pureDestFilePath();
+            download.resultMd5 = (download.packed ? candidate.replace.unzippedMd5 : download.md5).toLower();
+            download.resultSize = download.packed ? candidate.replace.unzippedSize : download.size;
             candidates.push_back(candidate);
         }
         settings.endGroup();
@@ -143,9 +154,13 @@ void MakeDownloadReplaceListFunc::checkCandidates(std::vector<Candidate>& candid
     const QString appRoot = Configuration::getAppRootPath() + QLatin1Char('/');
     const QString tempRoot = configuration->tempDir + QLatin1Char('/');
     // A download an earlier run left is reused only as a regular file of the session folder.
-    for (const Candidate& candidate : candidates)
-        for (const QString& line : clearSessionPath(configuration->tempDir, candidate.replace.relativePath))
+    for (const Candidate& candidate : candidates) {
+        QStringList lines = clearSessionPath(configuration->tempDir, candidate.replace.relativePath);
+        if (candidate.download.packed) // and a patch's unpacked result beside it
+            lines += clearSessionPath(configuration->tempDir, candidate.download.patchedPath());
+        for (const QString& line : std::as_const(lines))
             emit message(line);
+    }
     std::atomic<std::size_t> next{0};
     std::atomic<int> checked{0};
     // Only the calling thread reports, so that the progress never goes back.
@@ -153,10 +168,13 @@ void MakeDownloadReplaceListFunc::checkCandidates(std::vector<Candidate>& candid
         for (std::size_t index; (index = next++) < candidates.size();) {
             Candidate& candidate = candidates[index];
             const FileReplaceSpecification& replace = candidate.replace;
-            candidate.installedCurrent = isVerified(appRoot + replace.destFileName(QString()),
-                                                    replace.hasUnzip() ? replace.unzippedMd5 : candidate.download.md5);
+            FileDownloadSpecification& download = candidate.download;
+            // The installed copy's MD5 also finds a patch that starts from it.
+            download.installedMd5 = md5Of(appRoot + replace.destFileName(QString()));
+            candidate.installedCurrent = download.installedMd5 == download.resultMd5;
             candidate.downloaded = !candidate.installedCurrent &&
-                                   isVerified(tempRoot + replace.relativePath, candidate.download.md5);
+                                   (isVerified(tempRoot + replace.relativePath, download.md5) ||
+                                    (download.packed && isVerified(tempRoot + download.patchedPath(), download.resultMd5)));
             // The copies of the updater's own files go at its next start instead.
             candidate.oldCopyLeft = candidate.installedCurrent &&
                                     !Configuration::isSpecialFileName(QFileInfo(replace.pureDestFilePath()).fileName()) &&
