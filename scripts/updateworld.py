@@ -22,9 +22,19 @@ def random_bytes(size, seed):
     return random.Random(seed).randbytes(size)
 
 
+def point_release(content, seed):
+    """content changed in a few places and grown a little, as compiled code is from one
+    point release to the next: the release tool publishes a patch for it."""
+    changed = bytearray(content)
+    middle = len(changed) // 2
+    changed[middle:middle + 16] = random_bytes(16, seed)
+    return bytes(changed) + random_bytes(4096, seed + 1)
+
+
 def release_trees(updater):
     """Releases A and B: packed libraries, the updater itself (packed, and running),
-    a library of the special-name list, a sub-directory, a renamed and a deleted file."""
+    a library of the special-name list, a sub-directory, a renamed and a deleted file;
+    the client and a packed library of B are point releases of A's (patched)."""
     program = open(updater, "rb").read()
     run_script = b'#!/bin/sh\necho started > "$(dirname "$0")/client-started"\n'
     a = {
@@ -48,8 +58,8 @@ def release_trees(updater):
         # Still the working program: an ELF file runs with bytes appended.
         "update": program + b"\0version 2\0" + random_bytes(1000, 7),
         "libQtCore.so.4": random_bytes(420_000, 11),
-        "vx5client_linux_amd64": random_bytes(12_500_000, 12),
-        "plugins/libvx5audio.so": random_bytes(2_100_000, 13),
+        "vx5client_linux_amd64": point_release(a["vx5client_linux_amd64"], 12),
+        "plugins/libvx5audio.so": point_release(a["plugins/libvx5audio.so"], 13),
         "plugins/lua_plugin/vx5events.lua": b"print('events 2')\n",
         "sounds/ringtones/ring.wav": a["sounds/old-ring.wav"],  # renamed
         "video/codecs/libvx5video.so": random_bytes(1_500_000, 14),  # new sub-directories
