@@ -14,12 +14,19 @@
 #      durable (target: at most 1.1 times; the ratio without the sync is printed too; peak
 #      memory independent of file size); also over HTTPS with HTTP/1.1 and with HTTP/2;
 #  (e) a no-op update through the engine (all 2,000 files, 1 GiB, current) against md5sum
-#      over the files (target: at most 1.2 times).
+#      over the files (target: at most 1.2 times);
+#  (f) a point release of compiled code: the project's own update and lua_plugin.so built
+#      at two commits one fix apart (BENCH_POINT_RELEASE="OLD NEW"), beside unchanged and
+#      small files, published with patches and without, each updated through the engine:
+#      bytes fetched (nginx's access log), wall time, the time a 10 Mbit/s line needs for
+#      those bytes, peak memory (targets: bytes with patches at most 30% of the bytes
+#      without; wall time at most 1.1 times); the same for twenty commits up to now.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 build=${BUILD_DIR:-$(dirname "$here")/build-bench}
 scratch=${BENCH_DIR:-$(mktemp -d /tmp/vx5-bench-downloads.XXXXXX)}
+mkdir -p "$scratch"
 port=${BENCH_PORT:-18080}
 
 source "$here/nginx.sh"
@@ -44,7 +51,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$scratch/server.key" -out "$s
 export BENCH_CA_FILE="$scratch/server.crt"
 tls="ssl_certificate $scratch/server.crt; ssl_certificate_key $scratch/server.key; root $scratch/www;"
 mkdir -p "$scratch/www/100/files"
-start_nginx "$scratch" "$scratch/www" "$port" "" \
+start_nginx "$scratch" "$scratch/www" "$port" "access_log $scratch/access.log combined;" \
   "server { listen 127.0.0.1:$https1 ssl; $tls } server { listen 127.0.0.1:$https2 ssl http2; $tls }"
 # The three ways to the server: base URL and curl's options for each.
 declare -A base=([http]="http://127.0.0.1:$port" [https1]="https://127.0.0.1:$https1" \
@@ -213,3 +220,82 @@ ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
 echo "md5sum: ${theirs} s"
 echo "ours:   $result"
 echo "time ours / md5sum: $(ratio "$ours" "$theirs") (target <= 1.20)"
+
+# The project's update and lua_plugin.so built at COMMIT, copied into TREE.
+binaries_at() {
+  local commit=$1 tree=$2 source="$scratch/src-$1" built="$scratch/build-$1"
+  if [ ! -d "$built" ]; then
+    mkdir -p "$source"
+    git -C "$top" archive "$commit" | tar -x -C "$source"
+    cmake -S "$source" -B "$built" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$built" --target update lua_plugin >/dev/null
+  fi
+  mkdir -p "$tree/plugins"
+  cp "$built/update/update" "$tree/update"
+  cp "$built/plugins/lua_plugin.so" "$tree/plugins/lua_plugin.so"
+}
+
+# One update of an installation of release A to VERSION: prints "SECONDS BYTES REPORT".
+point_update() {
+  local version=$1 logged result
+  install_release "$scratch/treeA" "$scratch/install"
+  logged=$(wc -l < "$scratch/access.log")
+  sync
+  result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" "$version")
+  diff -rq -x update.ini -x mirrors.ini -x _old_update "$scratch/treeB" "$scratch/install" >/dev/null
+  echo "$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')" \
+    "$(tail -n +$((logged + 1)) "$scratch/access.log" | awk '{ sum += $10 } END { print sum }')" "$result"
+}
+
+# Release A with the binaries of OLD, release B with those of NEW, beside 20 unchanged files
+# of 256 KiB and 30 small ones (3 rewritten); B published with patches (as VERSION) and
+# without (VERSION + 1); each updated from A three times, alternating.
+point_release() {
+  local old=$1 new=$2 version=$3 label=$4
+  echo "== (f) $label: $(git -C "$top" rev-parse --short "$old") -> $(git -C "$top" rev-parse --short "$new")"
+  rm -rf "$scratch/treeA" "$scratch/treeB"
+  random_files "$scratch/treeA/data" 20 262144
+  cp -r "$scratch/treeA/." "$scratch/treeB/"
+  for tree in A B; do
+    for i in $(seq 1 30); do echo "notes $i of the client" > "$scratch/tree$tree/notes$i.txt"; done
+  done
+  for i in 1 2 3; do echo "notes $i, rewritten for the point release" > "$scratch/treeB/notes$i.txt"; done
+  binaries_at "$old" "$scratch/treeA"
+  binaries_at "$new" "$scratch/treeB"
+  local pack=(--pack '*.so' --pack update)
+  "$release" --version "$version" --key "$key" "${pack[@]}" "$scratch/treeA" "$scratch/www" >/dev/null
+  "$release" --version $((version + 1)) --key "$key" "${pack[@]}" --previous "$scratch/treeA" "$scratch/treeB" \
+    "$scratch/www" >/dev/null
+  "$release" --version $((version + 2)) --key "$key" "${pack[@]}" --no-patches --previous "$scratch/treeA" \
+    "$scratch/treeB" "$scratch/www" >/dev/null
+  echo "update: $(stat -c %s "$scratch/treeA/update") -> $(stat -c %s "$scratch/treeB/update") bytes," \
+    "lua_plugin.so: $(stat -c %s "$scratch/treeA/plugins/lua_plugin.so") ->" \
+    "$(stat -c %s "$scratch/treeB/plugins/lua_plugin.so") bytes"
+  local -A best_time=([with]=999 [without]=999) fetched report
+  local round way offset t bytes line
+  for round in 1 2 3; do
+    for way in with without; do
+      offset=1
+      [ "$way" = without ] && offset=2
+      read -r t bytes line < <(point_update $((version + offset)))
+      fetched[$way]=$bytes
+      if awk -v a="$t" -v b="${best_time[$way]}" 'BEGIN { exit !(a < b) }'; then
+        best_time[$way]=$t
+        report[$way]=$line
+      fi
+    done
+  done
+  for way in with without; do
+    printf '%-16s %s bytes fetched, %s s at 10 Mbit/s; %s (best of 3)\n' "$way patches:" "${fetched[$way]}" \
+      "$(awk -v b="${fetched[$way]}" 'BEGIN { printf "%.2f", b * 8 / 10e6 }')" "${report[$way]}"
+  done
+  echo "bytes with / without patches: $(ratio "${fetched[with]}" "${fetched[without]}") (target <= 0.30)"
+  echo "time with / without patches on loopback: $(ratio "${best_time[with]}" "${best_time[without]}") (target <= 1.10)"
+}
+
+mkdir -p "$scratch/tmp"
+# A point release: one fix to the updater between two commits (BENCH_POINT_RELEASE="OLD NEW").
+read -r point_old point_new <<< "${BENCH_POINT_RELEASE:-c1c0fd5 a530de9}"
+point_release "$point_old" "$point_new" 110 "a point release of compiled code (one fix), with patches and without"
+# What a patch costs when much changed: twenty commits of new features up to now.
+point_release HEAD~20 HEAD 120 "twenty commits of features, with patches and without"
