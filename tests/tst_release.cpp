@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QString md5Of(const QByteArray& content)
@@ -139,7 +141,7 @@ void ReleaseTest::patchesFromEarlierReleases()
     QString md5;
     QString error;
     QVERIFY2(FilePatch::apply(dir.filePath("previous/lib.so"), patch, dir.filePath("result"), changed.size(), &md5,
-                              &error),
+                              &error) == FilePatch::Outcome::Applied,
              qPrintable(error));
     QCOMPARE(readAll(dir.filePath("result")), changed);
     QCOMPARE(md5, md5Of(changed));
@@ -159,12 +161,14 @@ void ReleaseTest::badPatchesMakeNothing_data()
     QTest::addColumn<QString>("spoilt");
     QTest::addColumn<int>("sizeChange");
     QTest::addColumn<QString>("says");
-    QTest::newRow("a byte changed") << "changed" << 0 << "does not apply";
-    QTest::newRow("cut") << "cut" << 0 << "does not apply";
-    QTest::newRow("another base") << "base" << 0 << "does not apply";
-    QTest::newRow("more bytes than expected") << "" << -1 << "does not apply";
-    QTest::newRow("fewer bytes than expected") << "" << 1 << "makes 100000 bytes, not 100001";
-    QTest::newRow("a small patch of 64 MiB") << "bomb" << 0 << "does not apply";
+    QTest::addColumn<bool>("local"); // the base could not be read, rather than the patch refused
+    QTest::newRow("a byte changed") << "changed" << 0 << "does not apply" << false;
+    QTest::newRow("cut") << "cut" << 0 << "does not apply" << false;
+    QTest::newRow("another base") << "base" << 0 << "does not apply" << false;
+    QTest::newRow("more bytes than expected") << "" << -1 << "does not apply" << false;
+    QTest::newRow("fewer bytes than expected") << "" << 1 << "makes 100000 bytes, not 100001" << false;
+    QTest::newRow("a small patch of 64 MiB") << "bomb" << 0 << "does not apply" << false;
+    QTest::newRow("a FIFO for a base") << "fifo" << 0 << "is not a regular file" << true;
 }
 
 void ReleaseTest::badPatchesMakeNothing()
@@ -172,6 +176,7 @@ void ReleaseTest::badPatchesMakeNothing()
     QFETCH(QString, spoilt);
     QFETCH(int, sizeChange);
     QFETCH(QString, says);
+    QFETCH(bool, local);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QByteArray base = seededBytes(100000, 5);
@@ -185,12 +190,16 @@ void ReleaseTest::badPatchesMakeNothing()
         patch[patch.size() / 2] = char(patch.at(patch.size() / 2) ^ 0x55);
     else if (spoilt == "cut")
         patch.chop(patch.size() / 2);
-    QVERIFY(writeFile(dir.filePath("base"), spoilt == "base" ? seededBytes(100000, 6) : base));
+    if (spoilt == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("base")).constData(), 0600), 0);
+    else
+        QVERIFY(writeFile(dir.filePath("base"), spoilt == "base" ? seededBytes(100000, 6) : base));
     QVERIFY(writeFile(dir.filePath("patch"), patch));
 
     QString md5;
-    QVERIFY(!FilePatch::apply(dir.filePath("base"), dir.filePath("patch"), dir.filePath("result"),
-                              target.size() + sizeChange, &md5, &error));
+    QCOMPARE(FilePatch::apply(dir.filePath("base"), dir.filePath("patch"), dir.filePath("result"),
+                              target.size() + sizeChange, &md5, &error),
+             local ? FilePatch::Outcome::LocalFailure : FilePatch::Outcome::Refused);
     QVERIFY2(error.contains(says), qPrintable(error));
     QVERIFY(!QFileInfo::exists(dir.filePath("result")));
 }

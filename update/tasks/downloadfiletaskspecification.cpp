@@ -97,10 +97,11 @@ void DownloadFileTaskSpecification::onPatchCheckDone(bool pass, CheckSignatureTa
     dropPatch(!downloadTask->wasResumed());
 }
 
-void DownloadFileTaskSpecification::onPatchApplied(bool applied)
+void DownloadFileTaskSpecification::onPatchApplied(bool applied, bool badPatch)
 {
+    // A local failure (a full disk, an unreadable installed copy) is no fault of the mirror.
     if (!applied)
-        dropPatch(true);
+        dropPatch(badPatch);
 }
 
 void DownloadFileTaskSpecification::dropPatch(bool charged)

@@ -36,7 +36,7 @@ public:
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
     void onPatchCheckDone(bool pass, CheckSignatureTaskSpecification* check);
-    void onPatchApplied(bool applied);
+    void onPatchApplied(bool applied, bool badPatch);
 
 private:
     void makeSubtasksAndStart();

@@ -155,23 +155,23 @@ QByteArray make(const QByteArray& base, const QByteArray& target, int level, QSt
     return patch;
 }
 
-bool apply(const QString& basePath, const QString& patchPath, const QString& resultPath, qint64 expectedSize,
-           QString* md5, QString* error)
+Outcome apply(const QString& basePath, const QString& patchPath, const QString& resultPath, qint64 expectedSize,
+              QString* md5, QString* error)
 {
     MappedFile base;
     MappedFile patch;
     if (!base.mapForReading(basePath, error) || !patch.mapForReading(patchPath, error))
-        return false;
+        return Outcome::LocalFailure;
     if (expectedSize < 0 || base.size() + expectedSize > maxSpan) {
         *error = QStringLiteral("%1 is too large to be patched").arg(resultPath);
-        return false;
+        return Outcome::LocalFailure;
     }
-    bool done = false;
+    Outcome outcome = Outcome::Refused;
     {
         MappedFile result;
         if (!result.createForWriting(resultPath, expectedSize, error)) {
             ::unlink(QFile::encodeName(resultPath).constData());
-            return false;
+            return Outcome::LocalFailure;
         }
         // Decoded in one pass straight into the result's pages: the decoder keeps no window of
         // its own, and the result's size bounds what it writes.
@@ -187,16 +187,18 @@ bool apply(const QString& basePath, const QString& patchPath, const QString& res
             *error = QStringLiteral("The patch %1 does not apply: %2").arg(patchPath, zstdError(code));
         } else if (qint64(code) != expectedSize) {
             *error = QStringLiteral("The patch %1 makes %2 bytes, not %3").arg(patchPath).arg(code).arg(expectedSize);
-        } else if (result.flush(resultPath, error)) {
+        } else if (!result.flush(resultPath, error)) {
+            outcome = Outcome::LocalFailure;
+        } else {
             *md5 = QString::fromLatin1(
                 QCryptographicHash::hash(QByteArrayView(result.data(), expectedSize), QCryptographicHash::Md5)
                     .toHex());
-            done = true;
+            outcome = Outcome::Applied;
         }
     }
-    if (!done)
+    if (outcome != Outcome::Applied)
         ::unlink(QFile::encodeName(resultPath).constData());
-    return done;
+    return outcome;
 }
 
 } // namespace FilePatch

@@ -17,13 +17,19 @@ constexpr int defaultLevel = 19;
 // why: too large a span, a level zstd does not know).
 QByteArray make(const QByteArray& base, const QByteArray& target, int level, QString* error);
 
+enum class Outcome {
+    Applied,
+    Refused,     // the patch does not make expectedSize bytes from this base
+    LocalFailure // the files could not be read, or the result not written (a full disk)
+};
+
 // Applies the patch file to the base file, writing the result to resultPath (created anew,
 // mode 0600, its blocks reserved before any byte is written, flushed). The result must have
-// exactly expectedSize bytes: a patch that would write more or fewer fails, and nothing
-// beyond expectedSize is ever written or held in memory (the three files are mapped, not
-// read). On success md5 receives the result's MD5 (hex); on failure the result file is
-// removed and error says why.
-bool apply(const QString& basePath, const QString& patchPath, const QString& resultPath, qint64 expectedSize,
-           QString* md5, QString* error);
+// exactly expectedSize bytes: a patch that would write more or fewer is refused, and
+// nothing beyond expectedSize is ever written or held in memory (the three files are
+// mapped, not read). When applied, md5 receives the result's MD5 (hex); otherwise the
+// result file is removed and error says why.
+Outcome apply(const QString& basePath, const QString& patchPath, const QString& resultPath, qint64 expectedSize,
+              QString* md5, QString* error);
 
 } // namespace FilePatch

@@ -23,13 +23,17 @@ bool PatchApplyFunc::run()
     const QString partial = patch + QLatin1String(".result");
     QString md5;
     QString error;
-    const bool applied = FilePatch::apply(appRoot + QLatin1Char('/') + file.installedPath, patch, partial,
-                                          qint64(qMin<quint64>(file.resultSize, INT64_MAX)), &md5, &error);
-    if (!applied) {
+    const FilePatch::Outcome outcome = FilePatch::apply(appRoot + QLatin1Char('/') + file.installedPath, patch,
+                                                        partial, qint64(qMin<quint64>(file.resultSize, INT64_MAX)),
+                                                        &md5, &error);
+    if (outcome != FilePatch::Outcome::Applied) {
         emit message(error);
+        if (outcome == FilePatch::Outcome::Refused)
+            emit patchRefused();
     } else if (md5 != file.resultMd5) {
         emit message(QStringLiteral("The patch for %1 makes a file with MD5 %2, not %3").arg(file.relativePath, md5,
                                                                                             file.resultMd5));
+        emit patchRefused();
     } else if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(result).constData()) != 0) {
         emit message(QStringLiteral("Could not rename %1 to %2").arg(partial, result));
     } else {
@@ -53,14 +57,18 @@ PatchApplyTaskSpecification::PatchApplyTaskSpecification(const FileDownloadSpeci
 
 ASyncFunc* PatchApplyTaskSpecification::createFunction()
 {
-    return new PatchApplyFunc(file, Configuration::getAppRootPath(), tempDir);
+    patchRefused = false;
+    auto* function = new PatchApplyFunc(file, Configuration::getAppRootPath(), tempDir);
+    // Queued, as the result is: it arrives first.
+    connect(function, &PatchApplyFunc::patchRefused, this, [this] { patchRefused = true; });
+    return function;
 }
 
 void PatchApplyTaskSpecification::runDone(bool applied)
 {
     if (state != Running)
         return;
-    emit applyDone(applied);
+    emit applyDone(applied, patchRefused);
     if (state == Running)
         finish();
 }

@@ -15,6 +15,10 @@ public:
     PatchApplyFunc(const FileDownloadSpecification& file, const QString& appRoot, const QString& tempDir);
     bool run() override;
 
+signals:
+    // Before a failed run's result: the patch itself was bad (not the local disk).
+    void patchRefused();
+
 private:
     FileDownloadSpecification file;
     QString appRoot;
@@ -31,8 +35,8 @@ public:
 
 signals:
     // Emitted before the task settles (it always finishes): a slot may reset and restart the
-    // task's parent, to fetch the file whole.
-    void applyDone(bool applied);
+    // task's parent, to fetch the file whole. badPatch: the patch, not the local disk, failed.
+    void applyDone(bool applied, bool badPatch);
 
 protected:
     ASyncFunc* createFunction() override;
@@ -41,4 +45,5 @@ protected:
 private:
     FileDownloadSpecification file;
     QString tempDir;
+    bool patchRefused = false;
 };
