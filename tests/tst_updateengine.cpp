@@ -355,7 +355,7 @@ namespace {
 
 // A point release: the program and a packed library changed in a few places (patches
 // make them), a text rewritten, a file of new content (no patch pays).
-ClientTree pointRelease(int n)
+ClientTree pointRelease(int n, bool withCopy = false)
 {
     QByteArray program = seededBytes(200000, 1);
     QByteArray library = seededBytes(150000, 2);
@@ -364,11 +364,14 @@ ClientTree pointRelease(int n)
         program += seededBytes(500, 3);
         library.replace(70000, 6, "second");
     }
-    return {{"update", "#!/bin/sh\necho updater\n"},
-            {"vx5client_linux_amd64", program},
-            {"plugins/libvx5.so", library},
-            {"readme.txt", "Voxmere " + QByteArray::number(n) + "\n"},
-            {"sounds/ring.wav", seededBytes(30000, 10 + n)}};
+    ClientTree tree{{"update", "#!/bin/sh\necho updater\n"},
+                    {"vx5client_linux_amd64", program},
+                    {"plugins/libvx5.so", library},
+                    {"readme.txt", "Voxmere " + QByteArray::number(n) + "\n"},
+                    {"sounds/ring.wav", seededBytes(30000, 10 + n)}};
+    if (withCopy) // the same patch makes both
+        tree.insert("plugins/copy/libvx5.so", library);
+    return tree;
 }
 
 // Rewrites the mirror's patch that makes path's new content into content (the index
@@ -401,6 +404,7 @@ void UpdateEngineTest::patchedUpdate_data()
     QTest::addColumn<bool>("charged");
     const QStringList both{"files/vx5client_linux_amd64", "files/plugins/libvx5.so.gz"};
     QTest::newRow("patches") << "" << QStringList() << false;
+    QTest::newRow("two files made by one patch") << "copy" << QStringList() << false;
     QTest::newRow("an installed file changed by hand") << "changed" << QStringList{both.at(0)} << false;
     QTest::newRow("a mirror without patches") << "no patches" << both << false;
     QTest::newRow("a corrupt patch") << "corrupt" << QStringList{both.at(1)} << true;
@@ -415,15 +419,16 @@ void UpdateEngineTest::patchedUpdate()
     QFETCH(QStringList, whole);
     QFETCH(bool, charged);
     QString error;
-    QVERIFY2(scene->publish(100, pointRelease(1), &error), qPrintable(error));
-    QVERIFY2(scene->publish(101, pointRelease(2), &error), qPrintable(error));
-    QVERIFY(scene->install(pointRelease(1), server->baseUrl() + "/m1"));
+    const bool withCopy = change == "copy";
+    QVERIFY2(scene->publish(100, pointRelease(1, withCopy), &error), qPrintable(error));
+    QVERIFY2(scene->publish(101, pointRelease(2, withCopy), &error), qPrintable(error));
+    QVERIFY(scene->install(pointRelease(1, withCopy), server->baseUrl() + "/m1"));
     server->serveTree("/m2/", scene->mirrorDir());
     QVERIFY(writeFile(QDir(scene->installDir()).filePath("mirrors.ini"),
                       mirrorsIni({{"m1", server->baseUrl() + "/m1"}, {"m2", server->baseUrl() + "/m2"}})));
 
     const QString mirrorDir = scene->mirrorDir();
-    const ClientTree next = pointRelease(2);
+    const ClientTree next = pointRelease(2, withCopy);
     const QByteArray library = next.value("plugins/libvx5.so");
     const QByteArray program = next.value("vx5client_linux_amd64");
     QString md5, reason;
@@ -463,7 +468,7 @@ void UpdateEngineTest::patchedUpdate()
     };
     for (const QString& file : {QStringLiteral("files/vx5client_linux_amd64"), QStringLiteral("files/plugins/libvx5.so.gz")})
         QVERIFY2((fetched(file, false) > 0) == whole.contains(file), qPrintable(file));
-    QCOMPARE(outcome.log.filter("patched from the installed copy").size(), 2 - whole.size());
+    QCOMPARE(outcome.log.filter("patched from the installed copy").size(), (withCopy ? 3 : 2) - whole.size());
     QCOMPARE(outcome.log.filter("the mirror is dropped").size(), charged ? 1 : 0);
     QVERIFY(outcome.log.filter(QRegularExpression("Mirror m. failed|invalidating mirror")).isEmpty());
     QCOMPARE(fetched("patches/index", true), 1);

@@ -59,11 +59,14 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
 
 void DownloadFileTaskSpecification::makePatchSubtasks()
 {
-    const QString name = PatchIndexTaskSpecification::patchesFolder() + QLatin1Char('/') + fileSpec.patch.name;
-    for (const QString& line : clearSessionPath(configuration->tempDir, name))
+    const QString local = PatchIndexTaskSpecification::localPatch(fileSpec);
+    for (const QString& line : clearSessionPath(configuration->tempDir, local))
         emit message(line);
-    const QString localPath = configuration->tempDir + QLatin1Char('/') + name;
-    downloadTask = new DownloadTaskSpecification(networkManager, mirrors, name, localPath,
+    const QString localPath = configuration->tempDir + QLatin1Char('/') + local;
+    downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
+                                                 PatchIndexTaskSpecification::remoteFolder() + QLatin1Char('/') +
+                                                     fileSpec.patch.name,
+                                                 localPath,
                                                  qint64(qMin<quint64>(fileSpec.patch.size, INT64_MAX)), this,
                                                  patchDownloadShare);
     downloadTask->setMissingAllowed(true);

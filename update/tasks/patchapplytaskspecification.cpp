@@ -15,8 +15,7 @@ PatchApplyFunc::PatchApplyFunc(const FileDownloadSpecification& file, const QStr
 
 bool PatchApplyFunc::run()
 {
-    const QString patch = tempDir + QLatin1Char('/') + PatchIndexTaskSpecification::patchesFolder() +
-                          QLatin1Char('/') + file.patch.name;
+    const QString patch = tempDir + QLatin1Char('/') + PatchIndexTaskSpecification::localPatch(file);
     const QString result = tempDir + QLatin1Char('/') + file.patchedPath();
     // Made under a name of its own and renamed once checked: a stop half-way leaves nothing
     // that looks like a download.

@@ -26,15 +26,14 @@ void PatchIndexTaskSpecification::execute()
                                           [](const FileDownloadSpecification& file) {
                                               return !file.installedMd5.isEmpty();
                                           });
-    const QString indexName = patchesFolder() + QLatin1String("/index");
-    for (const QString& line : clearSessionPath(configuration->tempDir, indexName))
+    for (const QString& line : clearSessionPath(configuration->tempDir, localIndex()))
         emit message(line);
-    if (!anyInstalled || !QDir(configuration->tempDir).mkpath(patchesFolder())) {
+    if (!anyInstalled) {
         finish();
         return;
     }
-    download = new DownloadTaskSpecification(networkManager, mirrors, indexName,
-                                             configuration->tempDir + QLatin1Char('/') + indexName, -1, this, 1.0);
+    download = new DownloadTaskSpecification(networkManager, mirrors, remoteFolder() + QLatin1String("/index"),
+                                             configuration->tempDir + QLatin1Char('/') + localIndex(), -1, this, 1.0);
     download->setSizeLimit(maxIndexBytes);
     download->setResumeAllowed(false);
     download->setMissingAllowed(true);
@@ -46,7 +45,7 @@ void PatchIndexTaskSpecification::execute()
 void PatchIndexTaskSpecification::subtasksDone()
 {
     if (getStateFromSubTasks() == Finished && !download->wasMissing())
-        assignPatches(configuration->tempDir + QLatin1Char('/') + patchesFolder() + QLatin1String("/index"));
+        assignPatches(configuration->tempDir + QLatin1Char('/') + localIndex());
     ComposedTaskSpecification::subtasksDone();
 }
 

@@ -20,8 +20,15 @@ class PatchIndexTaskSpecification : public ComposedTaskSpecification
 public:
     // An index larger than this is not read.
     static constexpr qint64 maxIndexBytes = 4 << 20;
-    // Below the temporary directory, and below a mirror's release folder.
-    static QString patchesFolder() { return QStringLiteral("patches"); }
+    // The index and the patches below a mirror's release folder.
+    static QString remoteFolder() { return QStringLiteral("patches"); }
+    // Below the temporary directory: the index, and each file's patch under the file's own
+    // path (two files may share a patch; each downloads its own copy).
+    static QString localIndex() { return QStringLiteral(".patches/index"); }
+    static QString localPatch(const FileDownloadSpecification& file)
+    {
+        return QLatin1String(".patches/") + file.relativePath + QLatin1String(".zst");
+    }
 
     PatchIndexTaskSpecification(QList<FileDownloadSpecification>* downloadList, QNetworkAccessManager* networkManager,
                                 Mirrors* mirrors, Configuration* configuration, QObject* parent,
