@@ -5,6 +5,7 @@
 #include "sessionentry.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSettings>
@@ -172,9 +173,15 @@ void MakeDownloadReplaceListFunc::checkCandidates(std::vector<Candidate>& candid
             // The installed copy's MD5 also finds a patch that starts from it.
             download.installedMd5 = md5Of(appRoot + replace.destFileName(QString()));
             candidate.installedCurrent = download.installedMd5 == download.resultMd5;
+            // A patch's unpacked result is installed in place of the packed download: one
+            // that is not this file's (another release's session) goes.
+            const QString unpacked = tempRoot + download.patchedPath();
+            const bool patched = download.packed && !candidate.installedCurrent &&
+                                 isVerified(unpacked, download.resultMd5);
+            if (download.packed && !patched)
+                QFile::remove(unpacked);
             candidate.downloaded = !candidate.installedCurrent &&
-                                   (isVerified(tempRoot + replace.relativePath, download.md5) ||
-                                    (download.packed && isVerified(tempRoot + download.patchedPath(), download.resultMd5)));
+                                   (patched || isVerified(tempRoot + replace.relativePath, download.md5));
             // The copies of the updater's own files go at its next start instead.
             candidate.oldCopyLeft = candidate.installedCurrent &&
                                     !Configuration::isSpecialFileName(QFileInfo(replace.pureDestFilePath()).fileName()) &&
