@@ -467,7 +467,7 @@ void UpdateEngineTest::patchedUpdate()
                         : server->bodyBytesSent(served(101, path)) + server->bodyBytesSent(other);
     };
     for (const QString& file : {QStringLiteral("files/vx5client_linux_amd64"), QStringLiteral("files/plugins/libvx5.so.gz")})
-        QVERIFY2((fetched(file, false) > 0) == whole.contains(file), qPrintable(file));
+        QVERIFY2((fetched(file, false) > 0) == whole.contains(file), qPrintable(file + '\n' + outcome.log.join('\n')));
     QCOMPARE(outcome.log.filter("patched from the installed copy").size(), (withCopy ? 3 : 2) - whole.size());
     QCOMPARE(outcome.log.filter("the mirror is dropped").size(), charged ? 1 : 0);
     QVERIFY(outcome.log.filter(QRegularExpression("Mirror m. failed|invalidating mirror")).isEmpty());

@@ -152,6 +152,9 @@ bool UpdateScene::publish(int version, const ClientTree& tree, QString* error)
     options.privateKeyPath = QStringLiteral(VX5_TEST_PRIVATE_KEY);
     options.packPatterns = {QStringLiteral("*.so")};
     options.previousTreeDirs = publishedTrees;
+    // Patches as a publisher makes them, at a level fast enough for programs of many
+    // megabytes (the sanitizers' builds) in every test.
+    options.patchLevel = 3;
     ReleaseBuilder builder(options);
     if (!builder.build()) {
         *error = builder.errorString();
