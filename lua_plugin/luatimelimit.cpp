@@ -5,17 +5,25 @@ extern "C" {
 #include <lua.h>
 }
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 
 namespace {
 
-// Instructions between two looks at the clock: rare enough to cost nothing measurable,
-// often enough that a loop around C calls of a few microseconds each overruns by little.
+// Instructions between two looks at the clock. A call starts with the first count and
+// grows it fourfold per look up to the sparse one, rare enough to cost nothing measurable;
+// a period that took long (instructions that each copy megabytes: concatenations of
+// large strings, which reuse their buffer and allocate nothing) makes the hook look at
+// every instruction for the rest of the call, so that no period runs far past the deadline.
+constexpr int firstCheckCount = 100;
 constexpr int instructionsPerCheck = 1000;
+constexpr std::int64_t slowPeriodNs = 20 * 1000000;
 
 int limitMs = 0;            // of the state in use; 0: none
 bool stopping = false;      // the hook fires at every instruction of some thread
+bool countChanged = false;  // the main thread's count is not the first one any more
+std::int64_t lastCheckNs = 0;
 
 void limitHook(lua_State* ls, lua_Debug*);
 
@@ -31,13 +39,23 @@ int stopCall(lua_State* ls)
 
 void limitHook(lua_State* ls, lua_Debug*)
 {
-    if (!timeIsUp()) {
-        // Back to sparse checks for a thread that was stopped in an earlier call.
-        if (lua_gethookcount(ls) != instructionsPerCheck)
-            lua_sethook(ls, limitHook, LUA_MASKCOUNT, instructionsPerCheck);
+    if (timeIsUp()) {
+        stopCall(ls);
         return;
     }
-    stopCall(ls);
+    const std::int64_t now = coarseClockNs();
+    const std::int64_t callStart = callClock.deadlineNs - callClock.limitNs;
+    const bool slow = callClock.deadlineNs != 0 && now - std::max(lastCheckNs, callStart) > slowPeriodNs;
+    lastCheckNs = now;
+    const int count = lua_gethookcount(ls);
+    // Dense for the rest of the call once slow; otherwise growing (also for a thread that
+    // was stopped in an earlier call).
+    const int wanted = slow || (stopping && count == 1) ? 1 : std::min(count * 4, instructionsPerCheck);
+    if (wanted != count) {
+        stopping = stopping || wanted == 1;
+        countChanged = true;
+        lua_sethook(ls, limitHook, LUA_MASKCOUNT, wanted);
+    }
 }
 
 int refuseSetHook(lua_State* ls)
@@ -59,7 +77,7 @@ void setTimeLimit(int limit)
 
 void installTimeLimit(lua_State* state)
 {
-    lua_sethook(state, limitHook, LUA_MASKCOUNT, instructionsPerCheck);
+    lua_sethook(state, limitHook, LUA_MASKCOUNT, firstCheckCount);
     lua_getglobal(state, "debug"); // debug
     if (lua_istable(state, -1)) {
         lua_pushcfunction(state, refuseSetHook); // debug, refusal
@@ -80,9 +98,10 @@ std::int64_t coarseClockNs()
 void stopTimeLimit(lua_State* state)
 {
     callClock.running = false;
-    if (stopping && state)
-        lua_sethook(state, limitHook, LUA_MASKCOUNT, instructionsPerCheck);
+    if ((stopping || countChanged) && state)
+        lua_sethook(state, limitHook, LUA_MASKCOUNT, firstCheckCount);
     stopping = false;
+    countChanged = false;
 }
 
 bool timeIsUp()

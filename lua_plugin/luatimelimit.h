@@ -2,8 +2,9 @@
 
 // No call from the client into Lua may run for ever. The outermost call takes its deadline
 // from a coarse clock when it starts. A count hook, set on the state before any script
-// runs (coroutines inherit it), looks at the clock every thousand instructions and raises
-// an error once the deadline has passed. From then on it fires at every instruction of
+// runs (coroutines inherit it), looks at the clock every hundred to thousand instructions
+// (every instruction once a period took long) and raises an error once the deadline has
+// passed. From then on it fires at every instruction of
 // the thread it stopped, so a script that catches the error with pcall and goes on is
 // stopped again at its next instruction outside the pcall.
 // Hooks do not reach into C functions: the plug-in's bounded replacements of the library
