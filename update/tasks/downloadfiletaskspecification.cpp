@@ -100,11 +100,12 @@ void DownloadFileTaskSpecification::onPatchCheckDone(bool pass, CheckSignatureTa
     dropPatch(!downloadTask->wasResumed());
 }
 
-void DownloadFileTaskSpecification::onPatchApplied(bool applied, bool badPatch)
+void DownloadFileTaskSpecification::onPatchApplied(bool applied, bool badPatch, PatchApplyTaskSpecification* apply)
 {
+    if (applied || endIfCancelRequested(apply))
+        return;
     // A local failure (a full disk, an unreadable installed copy) is no fault of the mirror.
-    if (!applied)
-        dropPatch(badPatch);
+    dropPatch(badPatch);
 }
 
 void DownloadFileTaskSpecification::dropPatch(bool charged)

@@ -4,6 +4,7 @@
 #include "filespecifications.h"
 
 class CheckSignatureTaskSpecification;
+class PatchApplyTaskSpecification;
 class Configuration;
 class DownloadTaskSpecification;
 class Mirrors;
@@ -36,7 +37,7 @@ public:
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
     void onPatchCheckDone(bool pass, CheckSignatureTaskSpecification* check);
-    void onPatchApplied(bool applied, bool badPatch);
+    void onPatchApplied(bool applied, bool badPatch, PatchApplyTaskSpecification* apply);
 
 private:
     void makeSubtasksAndStart();

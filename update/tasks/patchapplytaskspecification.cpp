@@ -67,7 +67,7 @@ void PatchApplyTaskSpecification::runDone(bool applied)
 {
     if (state != Running)
         return;
-    emit applyDone(applied, patchRefused);
+    emit applyDone(applied, patchRefused, this);
     if (state == Running)
         finish();
 }

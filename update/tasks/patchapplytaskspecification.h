@@ -36,7 +36,7 @@ public:
 signals:
     // Emitted before the task settles (it always finishes): a slot may reset and restart the
     // task's parent, to fetch the file whole. badPatch: the patch, not the local disk, failed.
-    void applyDone(bool applied, bool badPatch);
+    void applyDone(bool applied, bool badPatch, PatchApplyTaskSpecification* task);
 
 protected:
     ASyncFunc* createFunction() override;
