@@ -37,13 +37,18 @@ int stopCall(lua_State* ls)
                           "luaconfig.ini)", limitMs);
 }
 
+bool timeIsUpAt(std::int64_t now)
+{
+    return callClock.running && (stopAsked || (callClock.deadlineNs != 0 && now >= callClock.deadlineNs));
+}
+
 void limitHook(lua_State* ls, lua_Debug*)
 {
-    if (timeIsUp()) {
+    const std::int64_t now = coarseClockNs();
+    if (timeIsUpAt(now)) {
         stopCall(ls);
         return;
     }
-    const std::int64_t now = coarseClockNs();
     const std::int64_t callStart = callClock.deadlineNs - callClock.limitNs;
     const bool slow = callClock.deadlineNs != 0 && now - std::max(lastCheckNs, callStart) > slowPeriodNs;
     lastCheckNs = now;
@@ -106,8 +111,7 @@ void stopTimeLimit(lua_State* state)
 
 bool timeIsUp()
 {
-    return callClock.running &&
-           (stopAsked || (callClock.deadlineNs != 0 && coarseClockNs() >= callClock.deadlineNs));
+    return timeIsUpAt(coarseClockNs());
 }
 
 void enforceTimeLimit(lua_State* state)

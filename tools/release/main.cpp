@@ -40,7 +40,7 @@ int main(int argc, char* argv[])
                                              QStringLiteral("Publish no patches from the previous trees' files."));
     const QCommandLineOption patchLevelOption(
         QStringLiteral("patch-level"),
-        QStringLiteral("zstd level of the patches, 1 to 22 (default %1).").arg(FilePatch::defaultLevel),
+        QStringLiteral("zstd level of the patches, 1 to %1 (default %2).").arg(FilePatch::maxLevel()).arg(FilePatch::defaultLevel),
         QStringLiteral("level"), QString::number(FilePatch::defaultLevel));
     parser.addOptions({versionOption, keyOption, packOption, previousOption, changelogOption, typeOption,
                        sectionOption, noPatchesOption, patchLevelOption});
@@ -57,8 +57,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "vx5-release: give --version, --key, TREE and MIRROR_DIR (see --help)\n");
         return 2;
     }
-    if (!levelOk || options.patchLevel < 1 || options.patchLevel > 22) {
-        std::fprintf(stderr, "vx5-release: --patch-level must be 1 to 22\n");
+    if (!levelOk || options.patchLevel < 1 || options.patchLevel > FilePatch::maxLevel()) {
+        std::fprintf(stderr, "vx5-release: --patch-level must be 1 to %d\n", FilePatch::maxLevel());
         return 2;
     }
     options.makePatches = !parser.isSet(noPatchesOption);

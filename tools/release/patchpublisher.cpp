@@ -6,12 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace {
 
-const QString indexName = QStringLiteral("index");
 constexpr int probeLevel = 3;
 
 bool readAll(const QString& path, QByteArray* content)
@@ -37,7 +35,7 @@ bool writeAll(const QString& path, const QByteArray& content)
 } // namespace
 
 PatchPublisher::PatchPublisher(const QString& releaseDir, int level)
-    : patchDir(QDir(releaseDir).filePath(QStringLiteral("patches"))), level(level)
+    : patchDir(QDir(releaseDir).filePath(FilePatch::folder())), level(level)
 {
 }
 
@@ -47,9 +45,9 @@ bool PatchPublisher::fail(const QString& text)
     return false;
 }
 
-QString PatchPublisher::patchPath(const QString& target, const QString& base) const
+QString PatchPublisher::patchPath(const FilePatch::IndexEntry& entry) const
 {
-    return QDir(patchDir).filePath(QStringLiteral("%1-%2.zst").arg(target, base));
+    return QDir(patchDir).filePath(entry.fileName());
 }
 
 bool PatchPublisher::add(const QString& previousFile, const QString& file, const QString& md5, qint64 downloadSize)
@@ -58,9 +56,8 @@ bool PatchPublisher::add(const QString& previousFile, const QString& file, const
     QByteArray target;
     if (!readAll(previousFile, &base))
         return fail(QStringLiteral("Could not read %1").arg(previousFile));
-    const QString baseMd5 = md5Of(base);
-    const QString key = md5 + QLatin1Char(' ') + baseMd5;
-    if (baseMd5 == md5 || entries.contains(key))
+    FilePatch::IndexEntry entry{md5, md5Of(base), 0, {}};
+    if (entry.base == md5 || entries.contains(entry.key()))
         return true;
     if (!readAll(file, &target))
         return fail(QStringLiteral("Could not read %1").arg(file));
@@ -76,31 +73,30 @@ bool PatchPublisher::add(const QString& previousFile, const QString& file, const
         return fail(QStringLiteral("Could not make a patch from %1 to %2: %3").arg(previousFile, file, reason));
     if (patch.size() * 4 >= downloadSize * 3)
         return true;
-    const QString path = patchPath(md5, baseMd5);
+    entry.size = patch.size();
+    entry.md5 = md5Of(patch);
+    const QString path = patchPath(entry);
     if (!QDir().mkpath(patchDir) || !writeAll(path, patch))
         return fail(QStringLiteral("Could not write %1").arg(path));
-    entries.insert(key, QString::number(patch.size()) + QLatin1Char(' ') + md5Of(patch));
+    entries.insert(entry.key(), entry);
     lines << QStringLiteral("%1 (from %2: %3 of %4 bytes)").arg(path, previousFile).arg(patch.size()).arg(downloadSize);
     return true;
 }
 
 bool PatchPublisher::writeIndex(const QSet<QString>& releaseMd5s)
 {
-    const QString indexPath = QDir(patchDir).filePath(indexName);
+    const QString indexPath = QDir(patchDir).filePath(FilePatch::indexName());
     // An earlier run's patches stay published while they make a file of this release and
     // lie where the index says, as the index gives them.
     QByteArray earlier;
     readAll(indexPath, &earlier);
-    static const QRegularExpression line(QStringLiteral("^([0-9a-f]{32}) ([0-9a-f]{32}) ([0-9]+ [0-9a-f]{32})$"));
+    FilePatch::IndexEntry entry;
     for (const QByteArray& text : earlier.split('\n')) {
-        const QRegularExpressionMatch entry = line.match(QString::fromLatin1(text));
-        if (!entry.hasMatch() || !releaseMd5s.contains(entry.captured(1)))
-            continue;
-        const QString key = entry.captured(1) + QLatin1Char(' ') + entry.captured(2);
         QByteArray patch;
-        if (!entries.contains(key) && readAll(patchPath(entry.captured(1), entry.captured(2)), &patch) &&
-            QString::number(patch.size()) + QLatin1Char(' ') + md5Of(patch) == entry.captured(3))
-            entries.insert(key, entry.captured(3));
+        if (FilePatch::IndexEntry::parse(text, &entry) && releaseMd5s.contains(entry.target) &&
+            !entries.contains(entry.key()) && readAll(patchPath(entry), &patch) && patch.size() == entry.size &&
+            md5Of(patch) == entry.md5)
+            entries.insert(entry.key(), entry);
     }
     if (entries.isEmpty())
         return !QFileInfo::exists(indexPath) || QFile::remove(indexPath) ||
@@ -109,7 +105,7 @@ bool PatchPublisher::writeIndex(const QSet<QString>& releaseMd5s)
     keys.sort();
     QByteArray index;
     for (const QString& key : keys)
-        index += (key + QLatin1Char(' ') + entries.value(key)).toLatin1() + '\n';
+        index += entries.value(key).line() + '\n';
     if (!writeAll(indexPath, index))
         return fail(QStringLiteral("Could not write %1").arg(indexPath));
     lines << indexPath;

@@ -1,21 +1,18 @@
 #pragma once
 
+#include "filepatch.h"
+
 #include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
-// The patches of one release, beside its files below <version>/patches/, which updaters
-// that know nothing of patches never ask for:
-//   patches/index                     one line per patch: "TARGET BASE SIZE MD5": the MD5 of
-//                                     the file the patch makes (as the product ini gives it,
-//                                     unpacked), the MD5 of the file it starts from, the
-//                                     patch's size in bytes and its own MD5
-//   patches/TARGET-BASE.zst           the patch (see FilePatch)
-// A patch is published only when it is smaller than three quarters of what the updater
-// would download instead (the packed file for a packed entry). Writing the index keeps the
-// patches an earlier run published for files this release still has, so patches can be
-// added to a release later.
+// The patches of one release, in its mirror tree's patch folder (see FilePatch::folder and
+// IndexEntry), which updaters that know nothing of patches never ask for. A patch is
+// published only when it is smaller than three quarters of what the updater would download
+// instead (the packed file for a packed entry). Writing the index keeps the patches an
+// earlier run published for files this release still has, so patches can be added to a
+// release later.
 class PatchPublisher
 {
 public:
@@ -34,11 +31,11 @@ public:
 
 private:
     bool fail(const QString& text);
-    QString patchPath(const QString& target, const QString& base) const;
+    QString patchPath(const FilePatch::IndexEntry& entry) const;
 
     QString patchDir;
     int level;
-    QHash<QString, QString> entries; // "TARGET BASE" → "SIZE MD5" of the patch
+    QHash<QString, FilePatch::IndexEntry> entries; // by key
     QString error;
     QStringList lines;
 };

@@ -45,7 +45,7 @@ KeyRequest keyRequest(int argc, char* argv[])
         } else if (option == "--bits" && next + 1 < argc - 2) {
             char* end = nullptr;
             const long bits = std::strtol(argv[++next], &end, 10);
-            if (*end != '\0' || !isSupportedKeySize(static_cast<int>(bits)) || bits != static_cast<int>(bits))
+            if (*end != '\0' || bits != static_cast<int>(bits) || !isSupportedKeySize(static_cast<int>(bits)))
                 return request;
             request.bits = static_cast<int>(bits);
         } else {

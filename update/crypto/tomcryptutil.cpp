@@ -94,7 +94,7 @@ void sign_msg(Rsa_key* key, const unsigned char* msg, unsigned long len, unsigne
 
 bool isSupportedKeySize(int bits)
 {
-    return bits == 1024 || bits == 2048 || bits == 3072;
+    return bits == 1024 || bits == 2048 || bits == largestKeyBits;
 }
 
 void create_key(Rsa_key* key, int bits)

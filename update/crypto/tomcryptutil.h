@@ -31,8 +31,9 @@ private:
 };
 
 constexpr unsigned long keyBlockSize = 2048;
-constexpr int defaultKeyBits = 3072;
-constexpr unsigned long largestSignatureSize = 3072 / 8;
+constexpr int largestKeyBits = 3072; // the largest private key a key block holds
+constexpr int defaultKeyBits = largestKeyBits;
+constexpr unsigned long largestSignatureSize = largestKeyBits / 8;
 constexpr unsigned long pssSaltLength = 8;
 
 // The verification key of every signed file, as a key block.

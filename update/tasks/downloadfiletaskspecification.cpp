@@ -64,11 +64,8 @@ void DownloadFileTaskSpecification::makePatchSubtasks()
         emit message(line);
     const QString localPath = configuration->tempDir + QLatin1Char('/') + local;
     downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
-                                                 PatchIndexTaskSpecification::remoteFolder() + QLatin1Char('/') +
-                                                     fileSpec.patch.name,
-                                                 localPath,
-                                                 qint64(qMin<quint64>(fileSpec.patch.size, INT64_MAX)), this,
-                                                 patchDownloadShare);
+                                                 FilePatch::folder() + QLatin1Char('/') + fileSpec.patch.fileName(),
+                                                 localPath, fileSpec.patch.size, this, patchDownloadShare);
     downloadTask->setMissingAllowed(true);
     addSubTask(downloadTask);
 

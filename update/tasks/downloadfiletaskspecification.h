@@ -32,7 +32,7 @@ public slots:
 
 public:
     // The bytes this file costs: its patch's, or the whole download's.
-    quint64 bytesToFetch() const { return usesPatch() ? fileSpec.patch.size : fileSpec.size; }
+    quint64 bytesToFetch() const { return usesPatch() ? quint64(fileSpec.patch.size) : fileSpec.size; }
 
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
@@ -42,7 +42,7 @@ private slots:
 private:
     void makeSubtasksAndStart();
     void makePatchSubtasks();
-    bool usesPatch() const { return !fileSpec.patch.name.isEmpty() && !patchDropped; }
+    bool usesPatch() const { return !fileSpec.patch.target.isEmpty() && !patchDropped; }
     // Fetches the file whole from now on; charged: the patch's mirror is dropped.
     void dropPatch(bool charged);
 

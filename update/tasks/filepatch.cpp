@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -121,6 +122,26 @@ QString zstdError(size_t code)
 
 namespace FilePatch {
 
+int maxLevel()
+{
+    return ZSTD_maxCLevel();
+}
+
+QByteArray IndexEntry::line() const
+{
+    return QStringLiteral("%1 %2 %3 %4").arg(target, base).arg(size).arg(md5).toLatin1();
+}
+
+bool IndexEntry::parse(const QByteArray& text, IndexEntry* entry)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9a-f]{32}) ([0-9a-f]{32}) ([0-9]{1,18}) ([0-9a-f]{32})$"));
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(text.trimmed()));
+    if (!match.hasMatch())
+        return false;
+    *entry = {match.captured(1), match.captured(2), match.captured(3).toLongLong(), match.captured(4)};
+    return true;
+}
+
 QByteArray make(const QByteArray& base, const QByteArray& target, int level, QString* error)
 {
     const qint64 span = qint64(base.size()) + target.size();
@@ -129,8 +150,8 @@ QByteArray make(const QByteArray& base, const QByteArray& target, int level, QSt
                      .arg(maxSpan);
         return {};
     }
-    if (level < 1 || level > ZSTD_maxCLevel()) {
-        *error = QStringLiteral("the patch level must be 1 to %1").arg(ZSTD_maxCLevel());
+    if (level < 1 || level > maxLevel()) {
+        *error = QStringLiteral("the patch level must be 1 to %1").arg(maxLevel());
         return {};
     }
     ZSTD_CCtx* context = ZSTD_createCCtx();
@@ -166,13 +187,10 @@ Outcome apply(const QString& basePath, const QString& patchPath, const QString& 
         *error = QStringLiteral("%1 is too large to be patched").arg(resultPath);
         return Outcome::LocalFailure;
     }
-    Outcome outcome = Outcome::Refused;
-    {
-        MappedFile result;
-        if (!result.createForWriting(resultPath, expectedSize, error)) {
-            ::unlink(QFile::encodeName(resultPath).constData());
-            return Outcome::LocalFailure;
-        }
+    Outcome outcome = Outcome::LocalFailure;
+    MappedFile result;
+    if (result.createForWriting(resultPath, expectedSize, error)) {
+        outcome = Outcome::Refused;
         // Decoded in one pass straight into the result's pages: the decoder keeps no window of
         // its own, and the result's size bounds what it writes.
         ZSTD_DCtx* context = ZSTD_createDCtx();

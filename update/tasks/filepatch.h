@@ -12,6 +12,38 @@ namespace FilePatch {
 // The largest base plus result a patch may span (1 GiB): the window of every patch.
 constexpr qint64 maxSpan = qint64(1) << 30;
 constexpr int defaultLevel = 19;
+// The highest zstd level.
+int maxLevel();
+
+// Where a release's patches lie on its mirror, beside its files: the folder holds an index,
+// one line per patch, and the patches, each named after what it makes and starts from.
+inline QString folder()
+{
+    return QStringLiteral("patches");
+}
+inline QString indexName()
+{
+    return QStringLiteral("index");
+}
+
+// One line of an index: "TARGET BASE SIZE MD5", the MD5 of the file the patch makes (as
+// the product ini gives it; unpacked for a packed entry), the MD5 of the file it starts
+// from, and the patch's size and its own MD5.
+struct IndexEntry
+{
+    QString target;
+    QString base;
+    qint64 size = 0;
+    QString md5;
+
+    // What identifies the patch: its target and its base.
+    QString key() const { return target + QLatin1Char(' ') + base; }
+    // The patch's name in the folder.
+    QString fileName() const { return target + QLatin1Char('-') + base + QLatin1String(".zst"); }
+    QByteArray line() const;
+    // Reads a line as written by line(); false for anything else.
+    static bool parse(const QByteArray& text, IndexEntry* entry);
+};
 
 // The patch from base to target, or an empty array when no patch can be made (error says
 // why: too large a span, a level zstd does not know).

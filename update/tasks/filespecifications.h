@@ -1,19 +1,10 @@
 #pragma once
 
 #include "containedpath.h"
+#include "filepatch.h"
 
 #include <QList>
 #include <QString>
-
-// A published patch that makes a file of the release from its installed copy: below
-// "patches/" on a mirror and in the temporary directory. Its MD5 comes from the unsigned
-// index and only guards the transfer: what it makes is judged by the product ini.
-struct FilePatchSpecification
-{
-    QString name; // empty: no patch
-    quint64 size = 0;
-    QString md5;
-};
 
 // One file of the product description to download: from section + "/" + relativePath
 // on a mirror into the temporary directory.
@@ -31,7 +22,10 @@ struct FileDownloadSpecification
     QString resultMd5{};
     quint64 resultSize = 0;
     bool packed = false;
-    FilePatchSpecification patch{};
+    // A published patch from the installed copy (its target empty: none). Its MD5 comes
+    // from the unsigned index and only guards the transfer: what it makes is judged by the
+    // product ini.
+    FilePatch::IndexEntry patch{};
 
     // Where a patch's result lies in the temporary directory: where the download would
     // lie, or beside the packed download.

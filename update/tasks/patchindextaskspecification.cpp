@@ -4,10 +4,8 @@
 #include "downloadtaskspecification.h"
 #include "sessionentry.h"
 
-#include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -32,7 +30,8 @@ void PatchIndexTaskSpecification::execute()
         finish();
         return;
     }
-    download = new DownloadTaskSpecification(networkManager, mirrors, remoteFolder() + QLatin1String("/index"),
+    download = new DownloadTaskSpecification(networkManager, mirrors,
+                                             FilePatch::folder() + QLatin1Char('/') + FilePatch::indexName(),
                                              configuration->tempDir + QLatin1Char('/') + localIndex(), -1, this, 1.0);
     download->setSizeLimit(maxIndexBytes);
     download->setResumeAllowed(false);
@@ -54,19 +53,16 @@ void PatchIndexTaskSpecification::assignPatches(const QString& indexPath)
     QFile index(indexPath);
     if (!index.open(QIODevice::ReadOnly))
         return;
-    static const QRegularExpression line(QStringLiteral("^([0-9a-f]{32}) ([0-9a-f]{32}) ([0-9]{1,18}) ([0-9a-f]{32})$"));
-    QHash<QString, FilePatchSpecification> patches; // by "TARGET BASE"
+    QHash<QString, FilePatch::IndexEntry> patches; // by key
+    FilePatch::IndexEntry entry;
     for (const QByteArray& text : index.read(maxIndexBytes).split('\n')) {
-        const QRegularExpressionMatch entry = line.match(QString::fromLatin1(text.trimmed()));
-        if (entry.hasMatch())
-            patches.insert(entry.captured(1) + QLatin1Char(' ') + entry.captured(2),
-                           {entry.captured(1) + QLatin1Char('-') + entry.captured(2) + QLatin1String(".zst"),
-                            entry.captured(3).toULongLong(), entry.captured(4)});
+        if (FilePatch::IndexEntry::parse(text, &entry))
+            patches.insert(entry.key(), entry);
     }
     int assigned = 0;
     for (FileDownloadSpecification& file : *downloadList) {
-        const auto patch = patches.constFind(file.resultMd5 + QLatin1Char(' ') + file.installedMd5);
-        if (patch != patches.cend() && patch->size < file.size) {
+        const auto patch = patches.constFind(FilePatch::IndexEntry{file.resultMd5, file.installedMd5, 0, {}}.key());
+        if (patch != patches.cend() && quint64(patch->size) < file.size) {
             file.patch = *patch;
             ++assigned;
         }

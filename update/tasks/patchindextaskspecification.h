@@ -8,8 +8,7 @@ class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// Before the downloads: fetches the release's patch index ("patches/index" on a mirror:
-// lines "TARGET BASE SIZE MD5") once, and gives each download whose installed copy is the
+// Before the downloads: fetches the release's patch index (FilePatch::IndexEntry) once, and gives each download whose installed copy is the
 // base of a patch that makes the file that patch, when it is smaller than the download.
 // Without a download that has an installed copy, nothing is fetched; a mirror without an
 // index is not charged, and the downloads stay whole.
@@ -20,8 +19,6 @@ class PatchIndexTaskSpecification : public ComposedTaskSpecification
 public:
     // An index larger than this is not read.
     static constexpr qint64 maxIndexBytes = 4 << 20;
-    // The index and the patches below a mirror's release folder.
-    static QString remoteFolder() { return QStringLiteral("patches"); }
     // Below the temporary directory: the index, and each file's patch under the file's own
     // path (two files may share a patch; each downloads its own copy).
     static QString localIndex() { return QStringLiteral(".patches/index"); }
