@@ -378,18 +378,20 @@ ClientTree pointRelease(int n, bool withCopy = false)
 // describes it, so that only what the patch makes can betray it).
 bool replacePatch(const QString& mirrorDir, const QByteArray& forContent, const QByteArray& content)
 {
-    const QString index = mirrorDir + "/101/patches/index";
-    QByteArray text = readAll(index);
-    const QByteArray target = QCryptographicHash::hash(forContent, QCryptographicHash::Md5).toHex();
-    const qsizetype at = text.indexOf(target);
-    if (at < 0)
-        return false;
-    const QList<QByteArray> fields = text.mid(at, text.indexOf('\n', at) - at).split(' ');
-    const QString patch = mirrorDir + "/101/patches/" + fields.at(0) + '-' + fields.at(1) + ".zst";
-    const QByteArray line = fields.at(0) + ' ' + fields.at(1) + ' ' + QByteArray::number(content.size()) + ' ' +
-                            QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
-    text.replace(at, fields.join(' ').size(), line);
-    return writeFile(patch, content) && writeFile(index, text);
+    const QString folder = mirrorDir + "/101/" + FilePatch::folder() + '/';
+    const QString target = QCryptographicHash::hash(forContent, QCryptographicHash::Md5).toHex();
+    QList<QByteArray> lines = readAll(folder + FilePatch::indexName()).split('\n');
+    for (QByteArray& line : lines) {
+        FilePatch::IndexEntry entry;
+        if (!FilePatch::IndexEntry::parse(line, &entry) || entry.target != target)
+            continue;
+        entry.size = content.size();
+        entry.md5 = QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
+        line = entry.line();
+        return writeFile(folder + entry.fileName(), content) &&
+               writeFile(folder + FilePatch::indexName(), lines.join('\n'));
+    }
+    return false;
 }
 
 } // namespace
