@@ -119,7 +119,7 @@ void runFunction(std::uint64_t connection, const char* name, const char* const* 
     }
     char errorBuffer[errorBufferSize] = "";
     ConsoleCall console{connection, arguments, count};
-    ProtectedCall call{errorBuffer, name, consoleBody, &console, 1, false};
+    ProtectedCall call{errorBuffer, name, consoleBody, &console, 1, nullptr};
     if (callProtected(call) == 0)
         return;
     if (!errorBuffer[0]) // no state, say
@@ -289,7 +289,8 @@ void vx5plugin_initMenus(MenuItem*** menuItems, char** menuIcon)
 
 int vx5plugin_onMenuItemEvent(std::uint64_t connection, int type, int menuItemID, std::uint64_t selectedItemID)
 {
-    return callLuaHandler(nullptr, "onMenuItemEvent", connection, type, menuItemID, selectedItemID);
+    static HandlerName handler{"onMenuItemEvent"};
+    return callLuaHandler(nullptr, handler, connection, type, menuItemID, selectedItemID);
 }
 
 int vx5plugin_offersConfigure()

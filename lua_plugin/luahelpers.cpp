@@ -22,6 +22,9 @@ static_assert(hostPathSize == PATH_MAX, "a host path buffer holds any path");
 // Registry reference of the protected dispatcher below, made once per state so that a
 // dispatch allocates no closure.
 int dispatcherRef = LUA_NOREF;
+// Numbers the states the dispatcher was made in, so that a handler's name reference made
+// in an earlier state is never used in a later one.
+unsigned dispatcherState = 0;
 
 // The plug-in's protected functions get their data from here, not from a Lua argument:
 // a script can reach such a function (in the registry, or on the call stack through the
@@ -124,16 +127,21 @@ int formatDispatch(lua_State* ls, void* data)
     return copyResults(ls, call, resultLetters, resultCount) ? 0 : 1;
 }
 
-// Pushes the function that name designates, or reports why there is none.
-bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name, bool globalName)
+bool isGlobalFunction(lua_State* ls, char* errorBuffer, const char* name)
 {
-    const char* dot = globalName ? nullptr : std::strchr(name, '.');
+    if (lua_isfunction(ls, -1))
+        return true;
+    l_error(errorBuffer, "Error running Lua function: Function '%s' not found\n", name);
+    return false;
+}
+
+// Pushes the function that name designates, or reports why there is none.
+bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name)
+{
+    const char* dot = std::strchr(name, '.');
     if (!dot) {
         lua_getglobal(ls, name); // function?
-        if (lua_isfunction(ls, -1))
-            return true;
-        l_error(errorBuffer, "Error running Lua function: Function '%s' not found\n", name);
-        return false;
+        return isGlobalFunction(ls, errorBuffer, name);
     }
 
     const int prefixLength = int(dot - name);
@@ -152,13 +160,29 @@ bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name, bool gl
     return false;
 }
 
+// Pushes the global function an event handler's name designates (as lua_getglobal finds
+// it, metamethods included), or reports why there is none.
+bool pushHandler(lua_State* ls, char* errorBuffer, HandlerName& handler)
+{
+    if (handler.state != dispatcherState) {
+        lua_pushstring(ls, handler.text);              // name
+        handler.ref = luaL_ref(ls, LUA_REGISTRYINDEX); // (empty)
+        handler.state = dispatcherState;
+    }
+    lua_rawgeti(ls, LUA_REGISTRYINDEX, handler.ref); // name
+    lua_gettable(ls, LUA_GLOBALSINDEX);              // function?
+    return isGlobalFunction(ls, errorBuffer, handler.text);
+}
+
 // Runs under lua_pcall with the ProtectedCall pending: the lookup, the pushes and the call
 // itself may raise (a metatable on the globals, a full stack, the handler), and every such
 // error ends in callProtected instead of Lua's panic handler.
 int dispatchProtected(lua_State* ls)
 {
     auto* call = static_cast<ProtectedCall*>(takeCallData(ls, dispatchProtected));
-    if (pushLuaFunction(ls, call->errorBuffer, call->name, call->globalName)) // function
+    const bool found = call->handler ? pushHandler(ls, call->errorBuffer, *call->handler)
+                                     : pushLuaFunction(ls, call->errorBuffer, call->name); // function?
+    if (found)
         call->status = call->body(ls, call->data);
     return 0;
 }
@@ -167,6 +191,7 @@ int dispatchProtected(lua_State* ls)
 
 void registerDispatcher(lua_State* ls)
 {
+    ++dispatcherState;
     lua_pushcfunction(ls, dispatchProtected); // dispatcher
     dispatcherRef = luaL_ref(ls, LUA_REGISTRYINDEX);
 }
@@ -323,7 +348,7 @@ int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...
     va_list args;
     va_start(args, format);
     Dispatch dispatch{errorBuffer, format, &args};
-    ProtectedCall call{errorBuffer, name, formatDispatch, &dispatch, 1, false};
+    ProtectedCall call{errorBuffer, name, formatDispatch, &dispatch, 1, nullptr};
     const int status = callProtected(call);
     va_end(args);
     return status;

@@ -70,6 +70,17 @@ constexpr int errorBufferSize = 512;
 // format describes; see luahelpers.cpp. Returns 0 on success, 1 on any failure.
 int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...);
 
+// An event handler's name (a global function's), with a registry reference to the state's
+// Lua string of it: an event looks its handler up without making that string again, whose
+// hashing alone cost as much as the rest of a dispatch. Each export keeps one for the
+// plug-in's lifetime; the reference is made anew in each new state.
+struct HandlerName
+{
+    const char* text;
+    int ref = LUA_NOREF;
+    unsigned state = 0; // the state the reference belongs to (0: none yet)
+};
+
 // One call of a Lua function under protection: callProtected looks name up and, when it
 // is a function, runs body(state, data) with the function on the stack; body pushes the
 // arguments, calls and copies the results, returning 0 on success. Every failure is
@@ -77,11 +88,11 @@ int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...
 struct ProtectedCall
 {
     char* errorBuffer;
-    const char* name;
+    const char* name; // a global function, or "module.function"
     int (*body)(lua_State* state, void* data);
     void* data;
     int status;
-    bool globalName; // name holds no "." (spares the look for a module)
+    HandlerName* handler; // when not null, name is its text and the lookup uses its reference
 };
 int callProtected(ProtectedCall& call);
 
@@ -142,11 +153,10 @@ struct TypedCall
     }
 };
 
-// name is a global function's name (the event handlers').
 template <typename... Args>
-int callLuaHandler(int* result, const char* name, Args... arguments)
+int callLuaHandler(int* result, HandlerName& handler, Args... arguments)
 {
     TypedCall<Args...> typed{{arguments...}, result};
-    ProtectedCall call{nullptr, name, &TypedCall<Args...>::body, &typed, 1, true};
+    ProtectedCall call{nullptr, handler.text, &TypedCall<Args...>::body, &typed, 1, &handler};
     return callProtected(call);
 }
