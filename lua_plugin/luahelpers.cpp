@@ -127,7 +127,8 @@ int formatDispatch(lua_State* ls, void* data)
     return copyResults(ls, call, resultLetters, resultCount) ? 0 : 1;
 }
 
-bool isGlobalFunction(lua_State* ls, char* errorBuffer, const char* name)
+// Whether the value just looked up for the global name is a function; reports it when not.
+bool foundGlobalFunction(lua_State* ls, char* errorBuffer, const char* name)
 {
     if (lua_isfunction(ls, -1))
         return true;
@@ -141,7 +142,7 @@ bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name)
     const char* dot = std::strchr(name, '.');
     if (!dot) {
         lua_getglobal(ls, name); // function?
-        return isGlobalFunction(ls, errorBuffer, name);
+        return foundGlobalFunction(ls, errorBuffer, name);
     }
 
     const int prefixLength = int(dot - name);
@@ -171,7 +172,7 @@ bool pushHandler(lua_State* ls, char* errorBuffer, HandlerName& handler)
     }
     lua_rawgeti(ls, LUA_REGISTRYINDEX, handler.ref); // name
     lua_gettable(ls, LUA_GLOBALSINDEX);              // function?
-    return isGlobalFunction(ls, errorBuffer, handler.text);
+    return foundGlobalFunction(ls, errorBuffer, handler.text);
 }
 
 // Runs under lua_pcall with the ProtectedCall pending: the lookup, the pushes and the call
