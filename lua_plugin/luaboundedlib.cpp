@@ -1,6 +1,9 @@
 #include "luaboundedlib.h"
 
+#include "luafiles.h"
+#include "luahelpers.h"
 #include "lualimits.h"
+#include "luasandbox.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -8,33 +11,40 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
+#include <cctype>
+#include <climits>
+#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
+#include <ctime>
 
 // Lua is used as its C build: these functions raise Lua errors (longjmp) and therefore hold
-// no objects with destructors; a file descriptor is never open across a call that can raise.
+// no objects with destructors.
 
 namespace {
 
 // What the parser gets between two looks at the clock (about a tenth of a millisecond).
 constexpr std::size_t pieceSize = 64 * 1024;
-// Lists up to this length sort within some tens of milliseconds with Lua's own comparison.
-constexpr std::size_t sortWithoutChecks = 100000;
-constexpr unsigned comparisonsPerCheck = 4096;
-constexpr long long concatElementsPerCheck = 65536;
-constexpr char fileHandle[] = "FILE*"; // the io library's metatable name
-constexpr int defaultInput = 1;        // the io library's key of the default input
+// Work between two looks at the clock in loops over elements or bytes (well under a
+// millisecond each).
+constexpr long elementsPerCheck = 65536;
+constexpr std::size_t bytesPerCheck = 1 << 20;
+constexpr unsigned callbacksPerCheck = 64;
+// Lua's unpack and C functions in general take at most this many stack slots.
+constexpr lua_Number maxResults = LUAI_MAXCSTACK;
+// A string longer than this is no number (the C library would read it all, in one go).
+constexpr std::size_t maxNumberText = 16 << 20;
+// string.format copies its format and %q's strings byte by byte: at most this much.
+constexpr std::size_t maxFormatWork = 32 << 20;
+// A module name longer than a path can be names no file.
+constexpr std::size_t maxModuleName = hostPathSize;
 
-bool binaryChunksRefused = false;
+lua_CFunction librarySort = nullptr;
+lua_CFunction libraryLoadFile = nullptr;
+lua_CFunction libraryDoFile = nullptr;
+lua_CFunction libraryFormat = nullptr;
+lua_CFunction libraryTonumber = nullptr;
+lua_CFunction libraryCollectGarbage = nullptr;
 
 int memoryError(lua_State* ls)
 {
@@ -48,9 +58,29 @@ bool fitsTwice(lua_State* ls, std::size_t size)
     return size <= SIZE_MAX / 2 && roomFor(ls, 2 * size);
 }
 
+// A whole number argument within the int range (the library would cast it blindly).
+int checkPosition(lua_State* ls, int arg)
+{
+    const lua_Number value = luaL_checknumber(ls, arg);
+    if (!(value >= lua_Number(INT_MIN) && value <= lua_Number(INT_MAX)))
+        luaL_argerror(ls, arg, "number out of the integer range");
+    return int(value);
+}
+
+int optPosition(lua_State* ls, int arg, int fallback)
+{
+    return lua_isnoneornil(ls, arg) ? fallback : checkPosition(ls, arg);
+}
+
+void checkEvery(lua_State* ls, long done)
+{
+    if (done % elementsPerCheck == elementsPerCheck - 1)
+        enforceTimeLimit(ls);
+}
+
 // ---- string.rep and table.concat: sized first, then built in one block.
 
-int boundedRep(lua_State* ls)
+int buildRep(lua_State* ls)
 {
     std::size_t length = 0;
     const char* text = luaL_checklstring(ls, 1, &length);
@@ -71,7 +101,6 @@ int boundedRep(lua_State* ls)
         filled += piece;
     }
     lua_pushlstring(ls, block, total);
-    enforceTimeLimit(ls);
     return 1;
 }
 
@@ -84,84 +113,74 @@ const char* pushConcatElement(lua_State* ls, long long i, std::size_t* length)
     return lua_tolstring(ls, -1, length);
 }
 
-int boundedConcat(lua_State* ls)
+// ---- Strings mapped byte by byte into one block.
+
+char upperByte(char c)
 {
-    std::size_t separatorLength = 0;
-    const char* separator = luaL_optlstring(ls, 2, "", &separatorLength);
-    luaL_checktype(ls, 1, LUA_TTABLE);
-    const long long first = luaL_optint(ls, 3, 1);
-    const long long last = luaL_opt(ls, luaL_checkint, 4, luaL_getn(ls, 1));
-    if (first > last) {
-        lua_pushliteral(ls, "");
-        return 1;
-    }
-    std::size_t total = 0;
-    for (long long i = first; i <= last; ++i) {
-        std::size_t length = 0;
-        pushConcatElement(ls, i, &length);
-        lua_pop(ls, 1);
-        const std::size_t add = length + (i < last ? separatorLength : 0);
-        if (add > SIZE_MAX / 4 - total)
-            return memoryError(ls);
-        total += add;
-        if ((i - first) % concatElementsPerCheck == concatElementsPerCheck - 1)
-            enforceTimeLimit(ls);
-    }
-    if (!fitsTwice(ls, total))
+    return char(std::toupper(static_cast<unsigned char>(c)));
+}
+
+char lowerByte(char c)
+{
+    return char(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// Each byte mapped, or (without a map) the bytes in reverse order.
+int mapBytes(lua_State* ls, char (*map)(char))
+{
+    std::size_t length = 0;
+    const char* text = luaL_checklstring(ls, 1, &length);
+    if (!fitsTwice(ls, length))
         return memoryError(ls);
-    auto* block = static_cast<char*>(lua_newuserdata(ls, total));
-    std::size_t at = 0;
-    for (long long i = first; i <= last; ++i) {
-        std::size_t length = 0;
-        const char* piece = pushConcatElement(ls, i, &length);
-        // A finaliser run by an allocation above could have changed the table meanwhile.
-        const std::size_t add = length + (i < last ? separatorLength : 0);
-        if (add > total - at)
-            return luaL_error(ls, "the table changed while 'concat' joined it");
-        std::memcpy(block + at, piece, length);
-        at += length;
-        lua_pop(ls, 1);
-        if (i < last) {
-            std::memcpy(block + at, separator, separatorLength);
-            at += separatorLength;
-        }
-        if ((i - first) % concatElementsPerCheck == concatElementsPerCheck - 1)
-            enforceTimeLimit(ls);
+    auto* block = static_cast<char*>(lua_newuserdata(ls, length));
+    for (std::size_t at = 0; at < length;) {
+        const std::size_t end = std::min(length, at + bytesPerCheck);
+        for (; at < end; ++at)
+            block[at] = map ? map(text[at]) : text[length - 1 - at];
+        enforceTimeLimit(ls);
     }
-    lua_pushlstring(ls, block, at);
-    enforceTimeLimit(ls);
+    lua_pushlstring(ls, block, length);
     return 1;
 }
 
-// ---- table.sort: a long list is compared by a function that looks at the time.
+// ---- Comparisons and callbacks that look at the time.
 
-lua_CFunction originalSort = nullptr;
-unsigned comparisons = 0;
+unsigned callbacks = 0;
+
+void countCallback(lua_State* ls)
+{
+    if (++callbacks % callbacksPerCheck == 0)
+        enforceTimeLimit(ls);
+}
 
 int checkedLessThan(lua_State* ls)
 {
-    if (++comparisons % comparisonsPerCheck == 0)
-        enforceTimeLimit(ls);
+    countCallback(ls);
     lua_pushboolean(ls, lua_lessthan(ls, 1, 2));
     return 1;
 }
 
-int boundedSort(lua_State* ls)
+// A callback that is a C function, or a table looked up with its first argument, runs no
+// instruction the hook could stop. Upvalue: the callback.
+int checkedCallback(lua_State* ls)
 {
-    if (lua_type(ls, 1) == LUA_TTABLE && lua_isnoneornil(ls, 2) && lua_objlen(ls, 1) > sortWithoutChecks) {
-        lua_settop(ls, 1);
-        lua_pushcfunction(ls, checkedLessThan);
+    countCallback(ls);
+    if (lua_istable(ls, lua_upvalueindex(1))) {
+        lua_settop(ls, 1);                      // key
+        lua_gettable(ls, lua_upvalueindex(1));  // value
+        return 1;
     }
-    const int results = originalSort(ls);
-    enforceTimeLimit(ls);
-    return results;
+    lua_pushvalue(ls, lua_upvalueindex(1)); // arguments..., callback
+    lua_insert(ls, 1);                      // callback, arguments...
+    lua_call(ls, lua_gettop(ls) - 1, LUA_MULTRET);
+    return lua_gettop(ls);
 }
 
 // ---- Loading chunks: the parser gets its text in pieces, the clock looked at between them.
 
 void refuseBinaryChunk(lua_State* ls, const char* text, std::size_t size)
 {
-    if (binaryChunksRefused && size > 0 && text[0] == LUA_SIGNATURE[0]) {
+    if (sandboxActive() && size > 0 && text[0] == LUA_SIGNATURE[0]) {
         lua_pushliteral(ls, "precompiled chunks are not loaded (sandbox in [Limits] of luaconfig.ini)");
         lua_error(ls);
     }
@@ -243,82 +262,12 @@ const char* nextPieceOfReader(lua_State* ls, void* data, std::size_t* size)
     return *size ? piece : nullptr;
 }
 
-int boundedLoad(lua_State* ls)
-{
-    const char* chunkName = luaL_optstring(ls, 2, "=(load)");
-    luaL_checktype(ls, 1, LUA_TFUNCTION);
-    lua_settop(ls, 3); // reader, name, the reader's current string
-    ReaderPieces reader{0, false};
-    return loadResults(ls, lua_load(ls, nextPieceOfReader, &reader, chunkName));
-}
-
-int boundedLoadString(lua_State* ls)
-{
-    std::size_t size = 0;
-    const char* text = luaL_checklstring(ls, 1, &size);
-    const char* chunkName = luaL_optstring(ls, 2, text);
-    return loadResults(ls, loadText(ls, text, size, chunkName));
-}
-
-bool pushFileError(lua_State* ls, const char* what, const char* path, const char* reason)
-{
-    lua_pushfstring(ls, "cannot %s %s: %s", what, path, reason);
-    return false;
-}
-
-// Reads the regular file at path whole into a new userdata on the stack, or pushes a
-// message. The descriptor is open only between open() and close(), with no Lua call there.
-bool pushFileText(lua_State* ls, const char* path, const char** text, std::size_t* size)
-{
-    struct stat info{};
-    if (::stat(path, &info) != 0)
-        return pushFileError(ls, "open", path, std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
-        return pushFileError(ls, "open", path, "not a regular file");
-    const std::size_t expected = std::size_t(info.st_size);
-    if (expected >= SIZE_MAX / 2 || !roomFor(ls, expected + 1))
-        return pushFileError(ls, "read", path, "not enough memory");
-    // One byte more than expected: a file that grew is noticed, not cut.
-    auto* buffer = static_cast<char*>(lua_newuserdata(ls, expected + 1));
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        const int error = errno;
-        lua_pop(ls, 1);
-        return pushFileError(ls, "open", path, std::strerror(error));
-    }
-    struct stat opened{};
-    const bool regular = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
-    std::size_t got = 0;
-    int error = 0;
-    while (regular && got <= expected) {
-        const ssize_t n = ::read(fd, buffer + got, expected + 1 - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error = errno;
-        if (n <= 0)
-            break;
-        got += std::size_t(n);
-    }
-    ::close(fd);
-    if (!regular || error || got > expected) {
-        lua_pop(ls, 1);
-        return pushFileError(ls, regular ? "read" : "open", path,
-                             !regular ? "not a regular file"
-                             : error  ? std::strerror(error)
-                                      : "the file grew while it was read");
-    }
-    *text = buffer;
-    *size = got;
-    return true;
-}
-
 // Pushes the file's chunk (0) or a message (non-zero), as luaL_loadfile does.
-int loadFileChunk(lua_State* ls, const char* path)
+int loadFileChunk(lua_State* ls, const char* path, bool confined)
 {
     const char* text = nullptr;
     std::size_t size = 0;
-    if (!pushFileText(ls, path, &text, &size)) // text or message
+    if (!pushFileText(ls, path, confined, &text, &size)) // text or message
         return LUA_ERRFILE;
     // A first line starting with '#' (a shebang) is skipped; its newline stays, so that
     // line numbers hold.
@@ -335,55 +284,29 @@ int loadFileChunk(lua_State* ls, const char* path)
     return status;
 }
 
-lua_CFunction originalLoadFile = nullptr;
-lua_CFunction originalDoFile = nullptr;
-
 // Without a file name both read the client's standard input.
-int fromStandardInput(lua_State* ls, lua_CFunction original)
+int fromStandardInput(lua_State* ls, lua_CFunction library)
 {
-    if (binaryChunksRefused)
+    if (sandboxActive())
         return luaL_error(ls, "reading a chunk from standard input is not available to scripts (sandbox in [Limits] "
                               "of luaconfig.ini)");
-    return original(ls);
+    return library(ls);
 }
 
-int boundedLoadFile(lua_State* ls)
-{
-    if (lua_isnoneornil(ls, 1))
-        return fromStandardInput(ls, originalLoadFile);
-    return loadResults(ls, loadFileChunk(ls, luaL_checkstring(ls, 1)));
-}
+// ---- require with the sandbox: package.loaded, package.preload, then Lua files along
+// package.path, found and read beneath the scripts folder.
 
-int boundedDoFile(lua_State* ls)
-{
-    if (lua_isnoneornil(ls, 1))
-        return fromStandardInput(ls, originalDoFile);
-    const char* path = luaL_checkstring(ls, 1);
-    const int top = lua_gettop(ls);
-    if (loadFileChunk(ls, path) != 0)
-        return lua_error(ls);
-    lua_call(ls, 0, LUA_MULTRET);
-    return lua_gettop(ls) - top;
-}
+char loadingSentinel; // marks a module being loaded, as Lua's own require does
 
-bool isRegularReadable(const char* path)
+// Pushes the chunk of the first file along the templates of path (package.path) that is a
+// regular file, for module; or the places tried ("\n\tno file '...'" each). Each template
+// looks at the clock.
+bool pushModuleFile(lua_State* ls, const char* module, const char* path, bool confined)
 {
-    struct stat info{};
-    return ::stat(path, &info) == 0 && S_ISREG(info.st_mode) && ::access(path, R_OK) == 0;
-}
-
-// package.loaders[2]: finds the module along package.path as Lua's own loader does,
-// taking only regular files, and loads it bounded. Upvalue: the package table.
-int boundedLuaLoader(lua_State* ls)
-{
-    const char* module = luaL_checkstring(ls, 1);
-    const char* name = luaL_gsub(ls, module, ".", LUA_DIRSEP); // module, name
-    lua_getfield(ls, lua_upvalueindex(1), "path");            // module, name, path
-    const char* path = lua_tostring(ls, -1);
-    if (!path)
-        return luaL_error(ls, "'package.path' must be a string");
-    lua_pushliteral(ls, ""); // module, name, path, tried
+    const char* name = luaL_gsub(ls, module, ".", LUA_DIRSEP); // name
+    lua_pushliteral(ls, "");                                   // name, tried
     while (*path) {
+        enforceTimeLimit(ls);
         if (*path == *LUA_PATHSEP) {
             ++path;
             continue;
@@ -391,325 +314,498 @@ int boundedLuaLoader(lua_State* ls)
         const char* end = std::strchr(path, *LUA_PATHSEP);
         if (!end)
             end = path + std::strlen(path);
-        lua_pushlstring(ls, path, std::size_t(end - path));                   // ..., tried, template
+        lua_pushlstring(ls, path, std::size_t(end - path));                             // ..., tried, template
         const char* fileName = luaL_gsub(ls, lua_tostring(ls, -1), LUA_PATH_MARK, name); // ..., template, file
-        lua_remove(ls, -2);                                                    // ..., tried, file
+        lua_remove(ls, -2);                                                              // ..., tried, file
         path = end;
-        if (isRegularReadable(fileName)) {
-            if (loadFileChunk(ls, fileName) != 0) // ..., file, chunk or message
-                return luaL_error(ls, "error loading module '%s' from file '%s':\n\t%s", module, fileName,
-                                  lua_tostring(ls, -1));
-            return 1;
+        if (isScriptFile(fileName)) {
+            if (loadFileChunk(ls, fileName, confined) != 0) // ..., tried, file, chunk or message
+                luaL_error(ls, "error loading module '%s' from file '%s':\n\t%s", module, fileName, lua_tostring(ls, -1));
+            lua_replace(ls, -4); // chunk, tried, file
+            lua_pop(ls, 2);      // chunk
+            return true;
         }
         lua_pushfstring(ls, "\n\tno file '%s'", fileName); // ..., tried, file, entry
-        lua_remove(ls, -2);                                // ..., tried, entry
-        lua_concat(ls, 2);                                 // ..., tried
+        lua_remove(ls, -2);                                  // ..., tried, entry
+        lua_concat(ls, 2);                                   // ..., tried
     }
-    return 1; // what was tried
-}
-
-// ---- io: files open without waiting, and reads sized by the file.
-
-// open(2) flags for an fopen mode; -1 for a mode fopen refuses.
-int openFlags(const char* mode)
-{
-    const bool update = std::strchr(mode, '+') != nullptr;
-    switch (mode[0]) {
-    case 'r': return update ? O_RDWR : O_RDONLY;
-    case 'w': return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-    case 'a': return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-    default: return -1;
-    }
-}
-
-bool isNullDevice(const struct stat& info)
-{
-    return S_ISCHR(info.st_mode) && info.st_rdev == makedev(1, 3);
-}
-
-// Pushes a new file for path as io.open's results: the file, or nil, message and error
-// number. Called only from functions that share the io library's environment, which the
-// new file takes as its own (its close function is there).
-int pushOpenedFile(lua_State* ls, const char* path, const char* mode)
-{
-    auto* handle = static_cast<FILE**>(lua_newuserdata(ls, sizeof(FILE*))); // file
-    *handle = nullptr;
-    luaL_getmetatable(ls, fileHandle); // file, metatable
-    lua_setmetatable(ls, -2);          // file
-    const int flags = openFlags(mode);
-    int error = EINVAL;
-    bool regular = true;
-    if (flags >= 0) {
-        // Opening a FIFO for reading would wait for a writer: O_NONBLOCK until the type is known.
-        const int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-        error = errno;
-        struct stat info{};
-        if (fd >= 0 && (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || isNullDevice(info)))) {
-            regular = false;
-        } else if (fd >= 0) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            *handle = ::fdopen(fd, mode);
-            error = errno;
-        }
-        if (fd >= 0 && !*handle)
-            ::close(fd);
-    }
-    if (*handle)
-        return 1;
-    lua_pushnil(ls);
-    lua_pushfstring(ls, "%s: %s", path, regular ? std::strerror(error) : "not a regular file");
-    lua_pushinteger(ls, regular ? error : 0);
-    return 3;
-}
-
-int boundedOpen(lua_State* ls)
-{
-    const char* path = luaL_checkstring(ls, 1);
-    const char* mode = luaL_optstring(ls, 2, "r");
-    return pushOpenedFile(ls, path, mode);
-}
-
-// Upvalues: the file and its lines iterator; the file closes when the lines end.
-int linesClosingAtEnd(lua_State* ls)
-{
-    lua_pushvalue(ls, lua_upvalueindex(2)); // iterator
-    lua_call(ls, 0, 1);                     // line?
-    if (lua_isnil(ls, -1)) {
-        lua_getfield(ls, lua_upvalueindex(1), "close"); // nil, close
-        lua_pushvalue(ls, lua_upvalueindex(1));         // nil, close, file
-        lua_call(ls, 1, 0);                             // nil
-    }
-    return 1;
-}
-
-lua_CFunction originalLines = nullptr;
-
-int boundedLines(lua_State* ls)
-{
-    if (lua_isnoneornil(ls, 1))
-        return originalLines(ls); // the default input's lines
-    const char* path = luaL_checkstring(ls, 1);
-    if (pushOpenedFile(ls, path, "r") != 1) // nil, message, number
-        return luaL_argerror(ls, 1, lua_tostring(ls, -2));
-    lua_getfield(ls, -1, "lines"); // file, lines
-    lua_pushvalue(ls, -2);         // file, lines, file
-    lua_call(ls, 1, 1);            // file, iterator
-    lua_pushcclosure(ls, linesClosingAtEnd, 2);
-    return 1;
-}
-
-// io.input and io.output: a file name opens as above, then the library's own function
-// makes the file the default.
-lua_CFunction originalInput = nullptr;
-lua_CFunction originalOutput = nullptr;
-
-int setDefaultFile(lua_State* ls, const char* mode, lua_CFunction original)
-{
-    const int type = lua_type(ls, 1);
-    if (type == LUA_TSTRING || type == LUA_TNUMBER) {
-        const char* path = lua_tostring(ls, 1);
-        if (pushOpenedFile(ls, path, mode) != 1)
-            return luaL_argerror(ls, 1, lua_tostring(ls, -2));
-        lua_replace(ls, 1);
-        lua_settop(ls, 1);
-    }
-    return original(ls);
-}
-
-int boundedInput(lua_State* ls)
-{
-    return setDefaultFile(ls, "r", originalInput);
-}
-
-int boundedOutput(lua_State* ls)
-{
-    return setDefaultFile(ls, "w", originalOutput);
-}
-
-lua_CFunction originalRead = nullptr;
-
-// One format of a read of the file at 1: "*a" and counts read what the file holds (at most
-// the count) in one block, checked against the cap; other formats, and files that are not
-// regular, go to the library's read. Pushes the result; false when it is nil.
-bool readOne(lua_State* ls, FILE* file, int format)
-{
-    bool all = false;
-    std::size_t wanted = 0;
-    if (lua_type(ls, format) == LUA_TNUMBER) {
-        const lua_Number count = lua_tonumber(ls, format);
-        wanted = count >= lua_Number(SIZE_MAX / 4) ? SIZE_MAX / 4 : count >= 1 ? std::size_t(count) : 0;
-    } else if (const char* text = lua_tostring(ls, format)) {
-        all = text[0] == '*' && text[1] == 'a';
-    }
-    struct stat info{};
-    const off_t at = (all || wanted > 0) ? ::ftello(file) : -1;
-    if (at < 0 || ::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        lua_pushcfunction(ls, originalRead); // read
-        lua_pushvalue(ls, 1);                // read, file
-        lua_pushvalue(ls, format);           // read, file, format
-        lua_call(ls, 2, 1);                  // result
-        return !lua_isnil(ls, -1);
-    }
-    std::size_t size = info.st_size > at ? std::size_t(info.st_size - at) : 0;
-    if (!all)
-        size = std::min(size, wanted);
-    if (!fitsTwice(ls, size))
-        memoryError(ls);
-    auto* buffer = static_cast<char*>(lua_newuserdata(ls, size)); // buffer
-    const std::size_t got = std::fread(buffer, 1, size, file);
-    lua_pushlstring(ls, buffer, got); // buffer, text
-    lua_remove(ls, -2);               // text
-    enforceTimeLimit(ls);
-    if (all || got > 0)
-        return true;
-    lua_pop(ls, 1);
-    lua_pushnil(ls); // the end of the file, as the library says it
+    lua_remove(ls, -2); // tried
     return false;
 }
 
-// file:read(...), with the file at 1.
-int boundedRead(lua_State* ls)
+// Pushes a loader for module (a function) or the text of the places tried (a string).
+void findModule(lua_State* ls, const char* module, int package)
 {
-    auto* handle = static_cast<FILE**>(luaL_checkudata(ls, 1, fileHandle));
-    if (!*handle)
-        return luaL_error(ls, "attempt to use a closed file");
-    const int formats = lua_gettop(ls) - 1;
-    if (formats == 0)
-        return originalRead(ls); // a line
-    luaL_checkstack(ls, formats + LUA_MINSTACK, "too many arguments");
-    int results = 0;
-    while (results < formats && readOne(ls, *handle, 2 + results))
-        ++results;
-    if (std::ferror(*handle)) { // as the library says it: nil, the system's words, the number
-        const int error = errno;
-        lua_pushnil(ls);
-        lua_pushstring(ls, std::strerror(error));
-        lua_pushinteger(ls, error);
-        return 3;
+    lua_getfield(ls, package, "preload"); // preload
+    if (lua_istable(ls, -1)) {
+        lua_getfield(ls, -1, module); // preload, loader?
+        if (!lua_isnil(ls, -1)) {
+            lua_remove(ls, -2); // loader
+            return;
+        }
+        lua_pop(ls, 1); // preload
     }
-    return results < formats ? results + 1 : formats; // up to the first that failed (nil)
+    lua_pop(ls, 1);                                                      // (as before)
+    lua_pushfstring(ls, "\n\tno field package.preload['%s']", module); // preload tried
+    lua_getfield(ls, package, "path");                                   // preload tried, path
+    const char* path = lua_tostring(ls, -1);
+    if (!path)
+        luaL_error(ls, "'package.path' must be a string");
+    if (pushModuleFile(ls, module, path, true)) { // preload tried, path, chunk
+        lua_replace(ls, -3);                      // chunk, path
+        lua_pop(ls, 1);                           // chunk
+        return;
+    }
+    lua_remove(ls, -2); // preload tried, files tried
+    lua_concat(ls, 2);  // tried
 }
 
-// io.read(...): the same on the default input.
-int boundedIoRead(lua_State* ls)
+// ---- os.date, with the C library's reentrant time conversions.
+
+void setDateField(lua_State* ls, const char* key, int value)
 {
-    lua_rawgeti(ls, LUA_ENVIRONINDEX, defaultInput); // ..., input
-    lua_insert(ls, 1);                               // input, ...
-    return boundedRead(ls);
+    lua_pushinteger(ls, value);
+    lua_setfield(ls, -2, key);
 }
 
-// Functions of the io table replaced here share the library's environment: the files they
-// make get its close function, and io.read finds the default input there.
-lua_CFunction replaceIoFunction(lua_State* ls, const char* name, lua_CFunction replacement)
+// ---- The state's own random numbers (xorshift64*): the C library's generator is the
+// client's.
+
+std::uint64_t randomState = 0x9e3779b97f4a7c15ULL;
+
+double nextRandom()
 {
-    lua_getglobal(ls, "io");     // io
-    lua_getfield(ls, -1, name);  // io, original
-    const lua_CFunction original = lua_tocfunction(ls, -1);
-    lua_getfield(ls, -2, "open"); // io, original, open
-    lua_getfenv(ls, -1);          // io, original, open, environment
-    lua_pushcfunction(ls, replacement); // io, original, open, environment, replacement
-    lua_insert(ls, -2);                 // io, original, open, replacement, environment
-    lua_setfenv(ls, -2);                // io, original, open, replacement
-    lua_setfield(ls, -4, name);         // io, original, open
-    lua_pop(ls, 3);                     // (empty)
-    return original;
+    randomState ^= randomState >> 12;
+    randomState ^= randomState << 25;
+    randomState ^= randomState >> 27;
+    return double((randomState * 0x2545f4914f6cdd1dULL) >> 11) * 0x1.0p-53;
 }
-
-void boundIo(lua_State* ls)
-{
-    originalInput = replaceIoFunction(ls, "input", boundedInput);
-    originalOutput = replaceIoFunction(ls, "output", boundedOutput);
-    originalLines = replaceIoFunction(ls, "lines", boundedLines);
-    replaceIoFunction(ls, "read", boundedIoRead);
-    replaceIoFunction(ls, "open", boundedOpen);
-
-    luaL_getmetatable(ls, fileHandle); // methods
-    lua_getfield(ls, -1, "read");      // methods, read
-    originalRead = lua_tocfunction(ls, -1);
-    lua_pop(ls, 1);                       // methods
-    lua_pushcfunction(ls, boundedRead);   // methods, bounded read
-    lua_setfield(ls, -2, "read");         // methods
-    lua_pop(ls, 1);                       // (empty)
-}
-
-void boundLoaders(lua_State* ls)
-{
-    replaceFunction(ls, nullptr, "load", boundedLoad);
-    replaceFunction(ls, nullptr, "loadstring", boundedLoadString);
-    originalLoadFile = replaceFunction(ls, nullptr, "loadfile", boundedLoadFile);
-    originalDoFile = replaceFunction(ls, nullptr, "dofile", boundedDoFile);
-
-    lua_getglobal(ls, "package");       // package
-    lua_getfield(ls, -1, "loaders");    // package, loaders
-    lua_pushvalue(ls, -2);              // package, loaders, package
-    lua_pushcclosure(ls, boundedLuaLoader, 1); // package, loaders, loader
-    lua_rawseti(ls, -2, 2);             // package, loaders
-    lua_pop(ls, 2);                     // (empty)
-}
-
-// ---- Functions whose work grows with their input (at most the cap): the time is checked
-// right after them.
-
-struct CheckedFunction
-{
-    const char* table; // null: a global
-    const char* name;
-};
-constexpr CheckedFunction checkedFunctions[] = {
-    {"string", "upper"}, {"string", "lower"}, {"string", "reverse"}, {"string", "sub"},
-    {"string", "format"}, {"string", "byte"}, {"string", "char"},   {"table", "insert"},
-    {"table", "remove"}, {"table", "maxn"},   {nullptr, "unpack"},  {nullptr, "collectgarbage"},
-};
-constexpr std::size_t checkedCount = sizeof checkedFunctions / sizeof checkedFunctions[0];
-lua_CFunction checkedOriginals[checkedCount] = {};
-
-template <std::size_t Index>
-int checkedAfter(lua_State* ls)
-{
-    const int results = checkedOriginals[Index](ls);
-    enforceTimeLimit(ls);
-    return results;
-}
-
-template <std::size_t... Index>
-constexpr std::array<lua_CFunction, checkedCount> makeCheckedWrappers(std::index_sequence<Index...>)
-{
-    return {checkedAfter<Index>...};
-}
-constexpr auto checkedWrappers = makeCheckedWrappers(std::make_index_sequence<checkedCount>{});
 
 } // namespace
 
-lua_CFunction replaceFunction(lua_State* ls, const char* table, const char* name, lua_CFunction replacement)
+void checkCallbacks(lua_State* ls, int index)
 {
-    if (table)
-        lua_getglobal(ls, table); // table
-    else
-        lua_pushvalue(ls, LUA_GLOBALSINDEX);
-    lua_getfield(ls, -1, name); // table, original
-    const lua_CFunction original = lua_tocfunction(ls, -1);
-    lua_pop(ls, 1);                     // table
-    lua_pushcfunction(ls, replacement); // table, replacement
-    lua_setfield(ls, -2, name);         // table
-    lua_pop(ls, 1);                     // (empty)
-    return original;
+    if (!lua_iscfunction(ls, index) && !lua_istable(ls, index))
+        return;
+    lua_pushvalue(ls, index);                 // ..., callback
+    lua_pushcclosure(ls, checkedCallback, 1); // ..., checked
+    lua_replace(ls, index);                   // ...
 }
 
-void installBoundedFunctions(lua_State* ls, bool refuseBinaryChunks)
+void takeLibraryOriginals(lua_State* ls)
 {
-    binaryChunksRefused = refuseBinaryChunks;
-    for (std::size_t n = 0; n < checkedCount; ++n)
-        checkedOriginals[n] =
-            replaceFunction(ls, checkedFunctions[n].table, checkedFunctions[n].name, checkedWrappers[n]);
-    replaceFunction(ls, "string", "rep", boundedRep);
-    replaceFunction(ls, "table", "concat", boundedConcat);
-    originalSort = replaceFunction(ls, "table", "sort", boundedSort);
-    boundLoaders(ls);
-    boundIo(ls);
+    const struct
+    {
+        const char* table;
+        const char* name;
+        lua_CFunction* original;
+    } originals[] = {
+        {"table", "sort", &librarySort},     {nullptr, "loadfile", &libraryLoadFile},
+        {nullptr, "dofile", &libraryDoFile}, {"string", "format", &libraryFormat},
+        {nullptr, "tonumber", &libraryTonumber}, {nullptr, "collectgarbage", &libraryCollectGarbage},
+    };
+    for (const auto& original : originals) {
+        if (original.table)
+            lua_getglobal(ls, original.table); // table
+        else
+            lua_pushvalue(ls, LUA_GLOBALSINDEX); // globals
+        lua_getfield(ls, -1, original.name);     // table, function
+        *original.original = lua_tocfunction(ls, -1);
+        lua_pop(ls, 2); // (empty)
+    }
+    randomState = 0x9e3779b97f4a7c15ULL;
 }
 
 void loadBoundedFile(lua_State* ls, const char* path)
 {
-    if (loadFileChunk(ls, path) != 0)
+    if (loadFileChunk(ls, path, false) != 0)
         lua_error(ls);
+}
+
+int boundedLuaLoader(lua_State* ls)
+{
+    const char* module = luaL_checkstring(ls, 1);
+    lua_getfield(ls, lua_upvalueindex(1), "path"); // module, path
+    const char* path = lua_tostring(ls, -1);
+    if (!path)
+        return luaL_error(ls, "'package.path' must be a string");
+    pushModuleFile(ls, module, path, false); // module, path, chunk or tried
+    return 1;
+}
+
+// ---- base
+
+int boundedCollectGarbage(lua_State* ls)
+{
+    static const char* const options[] = {"collect", "count", "step", "stop", "restart", "setpause", "setstepmul",
+                                          nullptr};
+    const int option = luaL_checkoption(ls, 1, "collect", options);
+    if (sandboxActive() && option > 2)
+        return luaL_error(ls, "collectgarbage('%s') is not available to scripts: the plug-in paces the collector "
+                              "(sandbox in [Limits] of luaconfig.ini)", options[option]);
+    const int results = libraryCollectGarbage(ls);
+    enforceTimeLimit(ls);
+    return results;
+}
+
+int boundedDoFile(lua_State* ls)
+{
+    if (lua_isnoneornil(ls, 1))
+        return fromStandardInput(ls, libraryDoFile);
+    const char* path = luaL_checkstring(ls, 1);
+    const int top = lua_gettop(ls);
+    if (loadFileChunk(ls, path, scriptPathsConfined()) != 0)
+        return lua_error(ls);
+    lua_call(ls, 0, LUA_MULTRET);
+    return lua_gettop(ls) - top;
+}
+
+int boundedLoad(lua_State* ls)
+{
+    const char* chunkName = luaL_optstring(ls, 2, "=(load)");
+    luaL_checktype(ls, 1, LUA_TFUNCTION);
+    lua_settop(ls, 3); // reader, name, the reader's current string
+    ReaderPieces reader{0, false};
+    return loadResults(ls, lua_load(ls, nextPieceOfReader, &reader, chunkName));
+}
+
+int boundedLoadFile(lua_State* ls)
+{
+    if (lua_isnoneornil(ls, 1))
+        return fromStandardInput(ls, libraryLoadFile);
+    return loadResults(ls, loadFileChunk(ls, luaL_checkstring(ls, 1), scriptPathsConfined()));
+}
+
+int boundedLoadString(lua_State* ls)
+{
+    std::size_t size = 0;
+    const char* text = luaL_checklstring(ls, 1, &size);
+    const char* chunkName = luaL_optstring(ls, 2, text);
+    return loadResults(ls, loadText(ls, text, size, chunkName));
+}
+
+int boundedTonumber(lua_State* ls)
+{
+    if (lua_type(ls, 1) == LUA_TSTRING && lua_objlen(ls, 1) > maxNumberText) {
+        lua_pushnil(ls);
+        return 1;
+    }
+    return libraryTonumber(ls);
+}
+
+int boundedUnpack(lua_State* ls)
+{
+    luaL_checktype(ls, 1, LUA_TTABLE);
+    const int first = optPosition(ls, 2, 1);
+    const int last = lua_isnoneornil(ls, 3) ? int(luaL_getn(ls, 1)) : checkPosition(ls, 3);
+    if (first > last)
+        return 0;
+    const lua_Number count = lua_Number(last) - lua_Number(first) + 1;
+    if (count > maxResults || !lua_checkstack(ls, int(count)))
+        return luaL_error(ls, "too many results to unpack");
+    for (int i = first;; ++i) {
+        lua_rawgeti(ls, 1, i);
+        if (i == last)
+            break;
+    }
+    return int(count);
+}
+
+int sandboxRequire(lua_State* ls)
+{
+    std::size_t length = 0;
+    const char* module = luaL_checklstring(ls, 1, &length);
+    lua_settop(ls, 1);
+    lua_getfield(ls, LUA_REGISTRYINDEX, "_LOADED"); // module, loaded
+    lua_getfield(ls, 2, module);                    // module, loaded, value?
+    if (lua_toboolean(ls, -1)) {
+        if (lua_touserdata(ls, -1) == &loadingSentinel)
+            return luaL_error(ls, "loop or previous error loading module '%s'", module);
+        return 1;
+    }
+    lua_pop(ls, 1);                           // module, loaded
+    lua_getfield(ls, 2, "package");           // module, loaded, package
+    if (!lua_istable(ls, 3))
+        return luaL_error(ls, "'package' must be a table");
+    if (length >= maxModuleName)
+        return luaL_error(ls, "module '%s' not found: the name is longer than a path can be", module);
+    findModule(ls, module, 3); // module, loaded, package, loader or tried
+    if (!lua_isfunction(ls, -1))
+        return luaL_error(ls, "module '%s' not found:%s", module, lua_tostring(ls, -1));
+    lua_pushlightuserdata(ls, &loadingSentinel); // ..., loader, sentinel
+    lua_setfield(ls, 2, module);                 // ..., loader
+    lua_pushvalue(ls, 1);                        // ..., loader, module
+    lua_call(ls, 1, 1);                          // ..., result
+    if (!lua_isnil(ls, -1))
+        lua_setfield(ls, 2, module); // loaded[module] = result
+    else
+        lua_pop(ls, 1);
+    lua_getfield(ls, 2, module); // ..., value
+    if (lua_touserdata(ls, -1) == &loadingSentinel) {
+        lua_pushboolean(ls, 1);      // ..., sentinel, true
+        lua_pushvalue(ls, -1);       // ..., sentinel, true, true
+        lua_setfield(ls, 2, module); // ..., sentinel, true
+    }
+    return 1;
+}
+
+// ---- string
+
+int boundedFormat(lua_State* ls)
+{
+    std::size_t length = 0;
+    const char* format = luaL_checklstring(ls, 1, &length);
+    // The format's bytes and every %q string are copied one by one.
+    std::size_t work = length;
+    int argument = 1;
+    for (const char* at = format; (at = static_cast<const char*>(std::memchr(at, '%', length - std::size_t(at - format))));) {
+        ++at;
+        if (at == format + length)
+            break;
+        if (*at == '%') {
+            ++at;
+            continue;
+        }
+        ++argument;
+        const char* conversion = at + std::strspn(at, "-+ #0123456789.");
+        if (conversion < format + length && *conversion == 'q' && lua_type(ls, argument) == LUA_TSTRING)
+            work += lua_objlen(ls, argument);
+    }
+    if (work > maxFormatWork)
+        return luaL_error(ls, "string.format makes at most %d MiB from its format and %%q strings",
+                          int(maxFormatWork >> 20));
+    const int results = libraryFormat(ls);
+    enforceTimeLimit(ls);
+    return results;
+}
+
+int boundedLower(lua_State* ls)
+{
+    return mapBytes(ls, lowerByte);
+}
+
+int boundedRep(lua_State* ls)
+{
+    const int results = buildRep(ls);
+    enforceTimeLimit(ls);
+    return results;
+}
+
+int boundedReverse(lua_State* ls)
+{
+    return mapBytes(ls, nullptr);
+}
+
+int boundedUpper(lua_State* ls)
+{
+    return mapBytes(ls, upperByte);
+}
+
+// ---- table
+
+int boundedConcat(lua_State* ls)
+{
+    std::size_t separatorLength = 0;
+    const char* separator = luaL_optlstring(ls, 2, "", &separatorLength);
+    luaL_checktype(ls, 1, LUA_TTABLE);
+    const long long first = optPosition(ls, 3, 1);
+    const long long last = lua_isnoneornil(ls, 4) ? luaL_getn(ls, 1) : checkPosition(ls, 4);
+    if (first > last) {
+        lua_pushliteral(ls, "");
+        return 1;
+    }
+    std::size_t total = 0;
+    for (long long i = first; i <= last; ++i) {
+        std::size_t length = 0;
+        pushConcatElement(ls, i, &length);
+        lua_pop(ls, 1);
+        const std::size_t add = length + (i < last ? separatorLength : 0);
+        if (add > SIZE_MAX / 4 - total)
+            return memoryError(ls);
+        total += add;
+        checkEvery(ls, long(i - first));
+    }
+    if (!fitsTwice(ls, total))
+        return memoryError(ls);
+    auto* block = static_cast<char*>(lua_newuserdata(ls, total));
+    std::size_t at = 0;
+    for (long long i = first; i <= last; ++i) {
+        std::size_t length = 0;
+        const char* piece = pushConcatElement(ls, i, &length);
+        // A finaliser run by an allocation above could have changed the table meanwhile.
+        const std::size_t add = length + (i < last ? separatorLength : 0);
+        if (add > total - at)
+            return luaL_error(ls, "the table changed while 'concat' joined it");
+        std::memcpy(block + at, piece, length);
+        at += length;
+        lua_pop(ls, 1);
+        if (i < last) {
+            std::memcpy(block + at, separator, separatorLength);
+            at += separatorLength;
+        }
+        checkEvery(ls, long(i - first));
+    }
+    lua_pushlstring(ls, block, at);
+    enforceTimeLimit(ls);
+    return 1;
+}
+
+int boundedInsert(lua_State* ls)
+{
+    luaL_checktype(ls, 1, LUA_TTABLE);
+    long long end = static_cast<long long>(luaL_getn(ls, 1)) + 1; // the first empty element
+    long long position = end;
+    switch (lua_gettop(ls)) {
+    case 2:
+        break;
+    case 3:
+        position = checkPosition(ls, 2);
+        end = std::max(end, position); // past the end: nothing moves
+        for (long long i = end; i > position; --i) {
+            lua_rawgeti(ls, 1, int(i - 1));
+            lua_rawseti(ls, 1, int(i));
+            checkEvery(ls, long(end - i));
+        }
+        break;
+    default:
+        return luaL_error(ls, "wrong number of arguments to 'insert'");
+    }
+    lua_rawseti(ls, 1, int(position));
+    return 0;
+}
+
+int boundedMaxn(lua_State* ls)
+{
+    luaL_checktype(ls, 1, LUA_TTABLE);
+    lua_Number max = 0;
+    long seen = 0;
+    lua_pushnil(ls); // key
+    while (lua_next(ls, 1)) { // key, value
+        lua_pop(ls, 1);       // key
+        if (lua_type(ls, -1) == LUA_TNUMBER)
+            max = std::max(max, lua_tonumber(ls, -1));
+        checkEvery(ls, seen++);
+    }
+    lua_pushnumber(ls, max);
+    return 1;
+}
+
+int boundedRemove(lua_State* ls)
+{
+    luaL_checktype(ls, 1, LUA_TTABLE);
+    const int end = int(luaL_getn(ls, 1));
+    int position = optPosition(ls, 2, end);
+    if (!(1 <= position && position <= end))
+        return 0; // nothing to remove
+    lua_rawgeti(ls, 1, position); // result
+    for (; position < end; ++position) {
+        lua_rawgeti(ls, 1, position + 1);
+        lua_rawseti(ls, 1, position);
+        checkEvery(ls, end - position);
+    }
+    lua_pushnil(ls);
+    lua_rawseti(ls, 1, end);
+    return 1;
+}
+
+int boundedSort(lua_State* ls)
+{
+    luaL_checktype(ls, 1, LUA_TTABLE);
+    if (lua_isnoneornil(ls, 2)) {
+        lua_settop(ls, 1);
+        lua_pushcfunction(ls, checkedLessThan);
+    } else {
+        checkCallbacks(ls, 2);
+    }
+    const int results = librarySort(ls);
+    enforceTimeLimit(ls);
+    return results;
+}
+
+// ---- math and os
+
+int boundedDate(lua_State* ls)
+{
+    const char* format = luaL_optstring(ls, 1, "%c");
+    std::time_t time = std::time(nullptr);
+    if (!lua_isnoneornil(ls, 2)) {
+        const lua_Number given = luaL_checknumber(ls, 2);
+        if (!(std::fabs(given) < 0x1.0p62)) {
+            lua_pushnil(ls); // no calendar has that time
+            return 1;
+        }
+        time = std::time_t(given);
+    }
+    const bool utc = format[0] == '!';
+    if (utc)
+        ++format;
+    std::tm date{};
+    if (!(utc ? gmtime_r(&time, &date) : localtime_r(&time, &date))) {
+        lua_pushnil(ls);
+        return 1;
+    }
+    if (std::strcmp(format, "*t") == 0) {
+        lua_createtable(ls, 0, 9);
+        setDateField(ls, "sec", date.tm_sec);
+        setDateField(ls, "min", date.tm_min);
+        setDateField(ls, "hour", date.tm_hour);
+        setDateField(ls, "day", date.tm_mday);
+        setDateField(ls, "month", date.tm_mon + 1);
+        setDateField(ls, "year", date.tm_year + 1900);
+        setDateField(ls, "wday", date.tm_wday + 1);
+        setDateField(ls, "yday", date.tm_yday + 1);
+        lua_pushboolean(ls, date.tm_isdst);
+        lua_setfield(ls, -2, "isdst");
+        return 1;
+    }
+    luaL_Buffer text;
+    luaL_buffinit(ls, &text);
+    for (long n = 0; *format; ++format, ++n) {
+        if (*format != '%' || format[1] == '\0') {
+            luaL_addchar(&text, *format);
+        } else {
+            const char conversion[] = {'%', *++format, '\0'};
+            char piece[200];
+            luaL_addlstring(&text, piece, std::strftime(piece, sizeof piece, conversion, &date));
+        }
+        checkEvery(ls, n);
+    }
+    luaL_pushresult(&text);
+    return 1;
+}
+
+int boundedRandom(lua_State* ls)
+{
+    const double fraction = nextRandom();
+    switch (lua_gettop(ls)) {
+    case 0:
+        lua_pushnumber(ls, fraction);
+        return 1;
+    case 1: {
+        const int upper = checkPosition(ls, 1);
+        luaL_argcheck(ls, 1 <= upper, 1, "interval is empty");
+        lua_pushnumber(ls, std::floor(fraction * upper) + 1);
+        return 1;
+    }
+    case 2: {
+        const int lower = checkPosition(ls, 1);
+        const int upper = checkPosition(ls, 2);
+        luaL_argcheck(ls, lower <= upper, 2, "interval is empty");
+        lua_pushnumber(ls, std::floor(fraction * (lua_Number(upper) - lower + 1)) + lower);
+        return 1;
+    }
+    default:
+        return luaL_error(ls, "wrong number of arguments");
+    }
+}
+
+int boundedRandomSeed(lua_State* ls)
+{
+    const lua_Number seed = luaL_checknumber(ls, 1);
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &seed, sizeof bits);
+    randomState = bits ^ 0x9e3779b97f4a7c15ULL;
+    if (randomState == 0) // the one state xorshift never leaves
+        randomState = 1;
+    return 0;
 }

@@ -18,6 +18,9 @@ namespace {
 constexpr std::size_t commandSize = 128;
 constexpr int maxArguments = 5;
 constexpr std::size_t menuTextSize = 128;
+// The records the plug-in makes for the client are its own memory, outside the cap: a
+// script declares at most this many items.
+constexpr int maxMenuItems = 256;
 
 const char* const helpText =
     "[b]Lua console commands:[/b]\n"
@@ -216,9 +219,13 @@ int createMenusProtected(lua_State* ls)
             copyText(menus->icon, ls, -1);
     }
     lua_pop(ls, 1); // result
-    const int entries = length > 2 ? length - 2 : 0;
+    int entries = length > 2 ? length - 2 : 0;
+    if (entries > maxMenuItems) {
+        std::printf("Too many menu items: the first %d are used.\n", maxMenuItems);
+        entries = maxMenuItems;
+    }
     menus->list = static_cast<MenuItem**>(std::calloc(std::size_t(entries) + 1, sizeof(MenuItem*)));
-    for (int n = 3; menus->list && n <= length; ++n) {
+    for (int n = 3; menus->list && n < 3 + entries; ++n) {
         lua_rawgeti(ls, -1, n); // result, element
         MenuItem* item = makeMenuItem(ls);
         lua_pop(ls, 1); // result

@@ -147,13 +147,24 @@ bool pushLuaFunction(lua_State* ls, char* errorBuffer, const char* name)
 
     const int prefixLength = int(dot - name);
     lua_pushlstring(ls, name, std::size_t(prefixLength)); // prefix
-    lua_gettable(ls, LUA_GLOBALSINDEX);                   // module?
+    lua_pushvalue(ls, -1);                                // prefix, prefix
+    lua_gettable(ls, LUA_GLOBALSINDEX);                   // prefix, global?
+    if (!lua_istable(ls, -1)) {
+        // Not a global table: a loaded module, as modules holds what its init.lua returned.
+        lua_pop(ls, 1);                 // prefix
+        lua_getglobal(ls, "modules");   // prefix, modules?
+        if (lua_istable(ls, -1)) {
+            lua_pushvalue(ls, -2);      // prefix, modules, prefix
+            lua_gettable(ls, -2);       // prefix, modules, module?
+            lua_remove(ls, -2);         // prefix, module?
+        }
+    }
     if (!lua_istable(ls, -1)) {
         l_error(errorBuffer, "Error running Lua function: Module '%.*s' not found\n", prefixLength, name);
         return false;
     }
     // Everything after the first dot, further dots included, names the field.
-    lua_getfield(ls, -1, dot + 1); // module, function?
+    lua_getfield(ls, -1, dot + 1); // prefix, module, function?
     if (lua_isfunction(ls, -1))
         return true;
     l_error(errorBuffer, "Error running Lua function: Function '%s' not found in module '%.*s'\n", dot + 1,

@@ -66,7 +66,8 @@ void l_error(char* buffer, const char* format, ...) __attribute__((format(printf
 
 constexpr int errorBufferSize = 512;
 
-// Calls the global Lua function name (or "module.function") with the arguments the
+// Calls the global Lua function name (or "module.function": a function of a global table,
+// else of a loaded module, modules[module]) with the arguments the
 // format describes; see luahelpers.cpp. Returns 0 on success, 1 on any failure.
 int callLuaFunction(char* errorBuffer, const char* name, const char* format, ...);
 

@@ -1,7 +1,5 @@
 #include "lualimits.h"
 
-#include "luaboundedlib.h"
-#include "luapatternguard.h"
 #include "luasandbox.h"
 
 extern "C" {
@@ -12,9 +10,11 @@ extern "C" {
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
+#include <algorithm>
+#include <cstring>
 
-} // namespace
+#include <malloc.h>
+#include <sys/mman.h>
 
 int protectedLuaDepth = 0;
 bool collectionPending = false;
@@ -29,8 +29,14 @@ struct MemoryAccount
     std::size_t live = 0; // what was left after the last collection cycle
     // The garbage since that cycle may fill half of what is left beyond this.
     std::size_t collectAbove = SIZE_MAX;
+    std::size_t highest = 0; // since the heap was last trimmed
     lua_State* mainThread = nullptr;
 };
+
+// Once a collection has freed this much, the C library gives the free pages of its heap
+// back to the system: it keeps them otherwise, and memory a script filled with small
+// objects and let go would stay the client's on top of what the state holds next.
+constexpr std::size_t trimAfterFreeing = 32 << 20;
 
 // An allocation this large looks at the clock: instructions that copy much memory are few
 // between two of the hook's looks.
@@ -39,21 +45,85 @@ MemoryAccount account;
 
 void setLive(std::size_t live)
 {
+    if (account.highest > live + trimAfterFreeing)
+        malloc_trim(0);
+    account.highest = live;
     account.live = live;
     account.collectAbove = account.cap == 0 ? SIZE_MAX : live + (account.cap > live ? account.cap - live : 0) / 2;
+}
+
+// Blocks this large are mapped on their own and given back to the system when freed: from
+// the heap they would leave it grown, and the C library raises its own threshold for
+// mapping after each large block freed, so a script's large strings would turn into
+// memory the client keeps beyond the cap.
+constexpr std::size_t mappedBlockSize = 256 << 10;
+constexpr std::size_t pageSize = 4096;
+
+bool isMapped(std::size_t size)
+{
+    return size >= mappedBlockSize;
+}
+
+std::size_t pagesFor(std::size_t size)
+{
+    return (size + pageSize - 1) & ~(pageSize - 1);
+}
+
+// What a block of that size takes: its pages, or its usable size and the C library's
+// header. The cap counts this, not the sizes Lua asks for: for small objects the
+// difference is a sixth.
+std::size_t takenBy(void* block, std::size_t size)
+{
+    if (!block)
+        return 0;
+    return isMapped(size) ? pagesFor(size) : malloc_usable_size(block) + sizeof(std::size_t);
+}
+
+void release(void* block, std::size_t size)
+{
+    if (isMapped(size))
+        ::munmap(block, pagesFor(size));
+    else
+        std::free(block);
+}
+
+void* mapBlock(std::size_t size)
+{
+    void* block = ::mmap(nullptr, pagesFor(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+// Lua tells the size of every block it gives back, so the size alone says where it lies.
+void* resize(void* block, std::size_t oldSize, std::size_t newSize)
+{
+    const bool wasMapped = block && isMapped(oldSize);
+    if (!wasMapped && !isMapped(newSize))
+        return std::realloc(block, newSize);
+    if (wasMapped && isMapped(newSize)) {
+        void* moved = ::mremap(block, pagesFor(oldSize), pagesFor(newSize), MREMAP_MAYMOVE);
+        return moved == MAP_FAILED ? nullptr : moved;
+    }
+    void* fresh = isMapped(newSize) ? mapBlock(newSize) : std::malloc(newSize);
+    if (fresh && block) {
+        std::memcpy(fresh, block, std::min(oldSize, newSize));
+        release(block, oldSize);
+    }
+    return fresh;
 }
 
 void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t newSize)
 {
     auto* memory = static_cast<MemoryAccount*>(ud);
+    const std::size_t before = takenBy(block, oldSize);
     if (newSize == 0) {
-        std::free(block);
-        memory->used -= oldSize;
+        if (block)
+            release(block, oldSize);
+        memory->used -= before;
         return nullptr;
     }
     // Only growth is refused: Lua never expects a shrinking block to fail.
     if (newSize > oldSize && memory->cap != 0 && protectedLuaDepth > 0 &&
-        newSize - oldSize > (memory->cap > memory->used ? memory->cap - memory->used : 0)) {
+        newSize + sizeof(std::size_t) > before + (memory->cap > memory->used ? memory->cap - memory->used : 0)) {
         collectionPending = true;
         return nullptr;
     }
@@ -61,10 +131,11 @@ void* cappedAllocator(void* ud, void* block, std::size_t oldSize, std::size_t ne
     // safe anywhere); a coroutine is stopped by the hook or the next collection cycle.
     if (newSize > oldSize && newSize - oldSize >= largeAllocation && protectedLuaDepth > 0 && timeIsUp())
         stopAtNextInstruction(memory->mainThread);
-    void* grown = std::realloc(block, newSize);
+    void* grown = resize(block, oldSize, newSize);
     if (!grown)
         return nullptr;
-    memory->used = memory->used - oldSize + newSize;
+    memory->used = memory->used - before + takenBy(grown, newSize);
+    memory->highest = std::max(memory->highest, memory->used);
     if (memory->used > memory->collectAbove)
         collectionPending = true;
     return grown;
@@ -83,7 +154,10 @@ void armCollectionCheck(lua_State* ls)
     lua_newuserdata(ls, 0);                  // sentinel
     lua_pushlightuserdata(ls, &sentinelKey); // sentinel, key
     lua_rawget(ls, LUA_REGISTRYINDEX);       // sentinel, metatable
-    lua_setmetatable(ls, -2);                // sentinel
+    if (lua_istable(ls, -1))                 // (a script with the registry may have replaced it)
+        lua_setmetatable(ls, -2);            // sentinel
+    else
+        lua_pop(ls, 1);                      // sentinel
     lua_pop(ls, 1);                          // (empty)
 }
 
@@ -115,9 +189,8 @@ int collectionCheck(lua_State* ls)
     return 0;
 }
 
-// The scripts' protected calls, as the base library makes them, and after an error that a
-// refusal caused the garbage is collected: the script that caught "not enough memory" can
-// go on at once (Lua 5.1 collects nothing when memory runs out).
+} // namespace
+
 int limitedPcall(lua_State* ls)
 {
     luaL_checkany(ls, 1);
@@ -128,6 +201,8 @@ int limitedPcall(lua_State* ls)
     lua_insert(ls, 1);                // ok, results...
     return lua_gettop(ls);
 }
+
+namespace {
 
 // An error raised by the time limit's hook leaves hooks off until a pcall catches it, and
 // Lua calls a message handler before that: a handler that loops would never be stopped.
@@ -142,6 +217,8 @@ int limitedMessageHandler(lua_State* ls)
     return 1;
 }
 
+} // namespace
+
 int limitedXpcall(lua_State* ls)
 {
     luaL_checkany(ls, 2);
@@ -155,6 +232,8 @@ int limitedXpcall(lua_State* ls)
     lua_replace(ls, 1);               // ok, results...
     return lua_gettop(ls);
 }
+
+namespace {
 
 int collectProtected(lua_State* ls)
 {
@@ -185,19 +264,18 @@ lua_State* newLimitedState(const LuaLimits& limits)
     return account.mainThread;
 }
 
+void closeLimitedState(lua_State* state)
+{
+    lua_close(state);
+    malloc_trim(0);
+    account = MemoryAccount{};
+}
+
 void installLimits(lua_State* state, const LuaLimits& limits)
 {
-    guardPatternFunctions(state);
-    guardDebugLibrary(state);
-    if (limits.sandbox)
-        installSandbox(state); // before io.input is bounded: it opens the null device
-    installBoundedFunctions(state, limits.sandbox);
+    installScriptLibrary(state, limits.sandbox);
     installTimeLimit(state);
     installCollectionCheck(state);
-    lua_pushcfunction(state, limitedPcall);  // pcall
-    lua_setglobal(state, "pcall");           // (empty)
-    lua_pushcfunction(state, limitedXpcall); // xpcall
-    lua_setglobal(state, "xpcall");          // (empty)
 }
 
 namespace {

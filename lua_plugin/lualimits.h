@@ -26,12 +26,21 @@ struct LuaLimits
 // cap: the script gets Lua's ordinary "not enough memory" error and the client's own
 // memory is left alone. Null when the state cannot be made.
 lua_State* newLimitedState(const LuaLimits& limits);
+// Closes the state (its finalisers run) and gives what it held back to the system.
+void closeLimitedState(lua_State* state);
 
-// Under protection, with the standard libraries open and before any script runs: the
-// time limit, the bounded library functions, the guards of the pattern matcher and the
-// debug library, with limits.sandbox the sandbox, and a check after every collection
-// cycle that looks at the time limit and paces the collector to the cap.
+// Under protection, with the standard libraries open and before any script runs: what
+// scripts get (luasandbox.h: the sandbox, or the full library with its bounded functions),
+// the time limit, and a check after every collection cycle that looks at the time limit
+// and paces the collector to the cap.
 void installLimits(lua_State* state, const LuaLimits& limits);
+
+// pcall and xpcall as scripts get them: after an error that a refused allocation caused,
+// the garbage is collected, so that a script that caught "not enough memory" can go on at
+// once (Lua 5.1 collects nothing when memory runs out); xpcall's message handler is not run
+// once the time is up.
+int limitedPcall(lua_State* state);
+int limitedXpcall(lua_State* state);
 
 // What the state holds now, and what a script may still take (SIZE_MAX without a cap).
 std::size_t luaMemoryInUse();

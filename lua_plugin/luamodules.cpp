@@ -1,5 +1,6 @@
 #include "luamodules.h"
 
+#include "luafiles.h"
 #include "luahelpers.h"
 #include "luaboundedlib.h"
 #include "luatimelimit.h"
@@ -66,7 +67,8 @@ int loadModuleProtected(lua_State* ls)
     return 0;
 }
 
-// The module folders in folder, as the file system lists them.
+// The module folders in folder, as the file system lists them. The scripts' data folder
+// holds what scripts write, never a module.
 QStringList moduleNamesIn(const QString& folder)
 {
     if (folder.isEmpty())
@@ -74,7 +76,7 @@ QStringList moduleNamesIn(const QString& folder)
     const QDir modules(folder);
     QStringList names;
     for (const QString& name : modules.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted)) {
-        if (QFileInfo(modules.filePath(name + QLatin1String("/init.lua"))).isFile())
+        if (name != QLatin1String(scriptDataFolder) && QFileInfo(modules.filePath(name + QLatin1String("/init.lua"))).isFile())
             names << name;
     }
     return names;
@@ -153,12 +155,17 @@ bool switchSetting(const QSettings& settings, const char* key, bool defaultValue
     if (!value.isValid())
         return defaultValue;
     const QString text = value.toString().trimmed().toLower();
-    if (text == QLatin1String("true") || text == QLatin1String("1"))
-        return true;
-    if (text == QLatin1String("false") || text == QLatin1String("0"))
-        return false;
-    std::printf("LUA_PLUGIN: %s in [Limits] of %s is neither true nor false; it is %s\n", key,
-                qPrintable(settings.fileName()), defaultValue ? "true" : "false");
+    for (const char* yes : {"true", "1", "yes", "on"}) {
+        if (text == QLatin1String(yes))
+            return true;
+    }
+    for (const char* no : {"false", "0", "no", "off"}) {
+        if (text == QLatin1String(no))
+            return false;
+    }
+    std::printf("LUA_PLUGIN: %s in [Limits] of %s is \"%s\", neither true nor false (true, yes, on, 1 / false, "
+                "no, off, 0); it is %s\n",
+                key, qPrintable(settings.fileName()), qPrintable(value.toString()), defaultValue ? "true" : "false");
     return defaultValue;
 }
 

@@ -391,38 +391,14 @@ enum Guarded { Find, Match, GlobalMatch, Substitute, guardedCount };
 const char* const guardedNames[guardedCount] = {"find", "match", "gmatch", "gsub"};
 lua_CFunction originals[guardedCount] = {};
 
-// What the call asks of the matcher, read from its arguments as the original reads them
-// (an argument error is left to the original, which reports it).
-bool checkCost(lua_State* ls, Guarded which)
+// Whether the search can end in time: counted when a cheap bound says it could be long.
+bool searchEndsInTime(PatternSearch search, const char* subject, std::size_t length, const char* pattern,
+                      std::size_t init, long maxReplacements)
 {
-    std::size_t length = 0;
-    const char* subject = lua_tolstring(ls, 1, &length);
-    const char* pattern = lua_tostring(ls, 2);
-    if (!subject || !pattern)
-        return true;
-    if (which == Find && (lua_toboolean(ls, 4) || !std::strpbrk(pattern, "^$*+?.([%-")))
-        return true; // a plain search never runs the matcher
-
-    std::size_t init = 0;
-    long maxReplacements = long(length) + 1;
-    PatternSearch search = PatternSearch::GlobalMatch;
-    if (which == Find || which == Match) {
-        search = PatternSearch::Find;
-        lua_Integer position = lua_isnumber(ls, 3) ? lua_tointeger(ls, 3) : 1;
-        if (position < 0)
-            position += lua_Integer(length) + 1;
-        init = position < 1 ? 0 : std::size_t(position - 1);
-        if (init > length)
-            init = length;
-    } else if (which == Substitute) {
-        search = PatternSearch::Substitute;
-        if (lua_isnumber(ls, 4))
-            maxReplacements = long(lua_tointeger(ls, 4));
-    }
-    const bool anchored = pattern[0] == '^' && search != PatternSearch::GlobalMatch;
+    const bool anchored = pattern[0] == '^' && search != PatternSearch::NextMatch;
     const std::size_t starts = anchored ? 1 : length - init + 1;
     const long leftMs = remainingMs();
-    if (leftMs < 0 || roughBound(length, pattern, starts) <= double(patternStepsWithoutCount))
+    if (leftMs < 0 || roughBound(length - init, pattern, starts) <= double(patternStepsWithoutCount))
         return true;
     // The count may take the call's time up to its deadline; Lua's search after it must
     // then end within the margin past it.
@@ -434,26 +410,112 @@ bool checkCost(lua_State* ls, Guarded which)
     return now + std::int64_t(matchTimePerCountTime * double(now - start)) <= deadline + searchOverrunNs;
 }
 
+// What the call asks of the matcher, read from its arguments as the original reads them
+// (an argument error is left to the original, which reports it).
+bool checkCost(lua_State* ls, Guarded which)
+{
+    std::size_t length = 0;
+    const char* subject = lua_tolstring(ls, 1, &length);
+    const char* pattern = lua_tostring(ls, 2);
+    if (!subject || !pattern)
+        return true;
+    if (which == Find && (lua_toboolean(ls, 4) || !std::strpbrk(pattern, "^$*+?.([%-")))
+        return true; // a plain search never runs the matcher
+    if (which == Substitute) {
+        const long maxReplacements = lua_isnumber(ls, 4) ? long(lua_tointeger(ls, 4)) : long(length) + 1;
+        return searchEndsInTime(PatternSearch::Substitute, subject, length, pattern, 0, maxReplacements);
+    }
+    lua_Integer position = lua_isnumber(ls, 3) ? lua_tointeger(ls, 3) : 1;
+    if (position < 0)
+        position += lua_Integer(length) + 1;
+    std::size_t init = position < 1 ? 0 : std::size_t(position - 1);
+    if (init > length)
+        init = length;
+    return searchEndsInTime(PatternSearch::Find, subject, length, pattern, init, 0);
+}
+
+void checkPatternDepth(lua_State* ls)
+{
+    if (patternRecursionDepth(lua_tostring(ls, 2)) > maxPatternRecursionDepth)
+        luaL_error(ls, "pattern too complex");
+}
+
 template <Guarded which>
 int guardedPatternFunction(lua_State* ls)
 {
     if (lua_type(ls, 2) == LUA_TSTRING) {
         const bool plainFind = which == Find && lua_toboolean(ls, 4);
-        if (!plainFind && patternRecursionDepth(lua_tostring(ls, 2)) > maxPatternRecursionDepth)
-            return luaL_error(ls, "pattern too complex");
+        if (!plainFind)
+            checkPatternDepth(ls);
         if (lua_type(ls, 1) == LUA_TSTRING && !checkCost(ls, which))
             return raiseTimeLimit(ls);
     }
+    if (which == Substitute)
+        checkCallbacks(ls, 3); // a C function or table as the replacement
     // Run in this frame: argument errors keep naming the function the script called.
     const int results = originals[which](ls);
     enforceTimeLimit(ls);
     return results;
 }
 
-const lua_CFunction guards[guardedCount] = {guardedPatternFunction<Find>, guardedPatternFunction<Match>,
-                                            guardedPatternFunction<GlobalMatch>, guardedPatternFunction<Substitute>};
+// gmatch's iterator, guarded each time it runs. Upvalue: Lua's own iterator, whose
+// upvalues are the subject, the pattern and the position of the next search.
+int guardedGmatchStep(lua_State* ls)
+{
+    lua_settop(ls, 0);
+    lua_pushvalue(ls, lua_upvalueindex(1)); // iterator
+    lua_getupvalue(ls, 1, 1);               // iterator, subject
+    lua_getupvalue(ls, 1, 2);               // iterator, subject, pattern
+    lua_getupvalue(ls, 1, 3);               // iterator, subject, pattern, position
+    std::size_t length = 0;
+    const char* subject = lua_tolstring(ls, 2, &length);
+    const char* pattern = lua_tostring(ls, 3);
+    const lua_Integer position = lua_tointeger(ls, 4);
+    if (subject && pattern && position >= 0 && std::size_t(position) <= length &&
+        !searchEndsInTime(PatternSearch::NextMatch, subject, length, pattern, std::size_t(position), 0))
+        return raiseTimeLimit(ls);
+    lua_settop(ls, 1);                // iterator
+    lua_call(ls, 0, LUA_MULTRET);     // captures...
+    enforceTimeLimit(ls);
+    return lua_gettop(ls);
+}
 
 } // namespace
+
+int guardedFind(lua_State* ls)
+{
+    return guardedPatternFunction<Find>(ls);
+}
+
+int guardedMatch(lua_State* ls)
+{
+    return guardedPatternFunction<Match>(ls);
+}
+
+int guardedGsub(lua_State* ls)
+{
+    return guardedPatternFunction<Substitute>(ls);
+}
+
+int guardedGmatch(lua_State* ls)
+{
+    if (lua_type(ls, 2) == LUA_TSTRING)
+        checkPatternDepth(ls);
+    originals[GlobalMatch](ls);                       // ..., iterator
+    lua_pushcclosure(ls, guardedGmatchStep, 1);       // ..., guarded iterator
+    return 1;
+}
+
+void takePatternOriginals(lua_State* ls)
+{
+    lua_getglobal(ls, "string"); // string
+    for (int which = 0; which < guardedCount; ++which) {
+        lua_getfield(ls, -1, guardedNames[which]); // string, function
+        originals[which] = lua_tocfunction(ls, -1);
+        lua_pop(ls, 1); // string
+    }
+    lua_pop(ls, 1); // (empty)
+}
 
 bool patternSearchFinishesBy(PatternSearch search, const char* subject, std::size_t length, const char* pattern,
                              std::size_t init, long maxReplacements, std::int64_t deadlineNs)
@@ -470,14 +532,12 @@ bool patternSearchFinishesBy(PatternSearch search, const char* subject, std::siz
             if (count.match(s, p) || count.stopped())
                 break;
         } while (s++ < count.subjectEnd() && !anchor);
-    } else if (search == PatternSearch::GlobalMatch) {
-        // Every match the iteration finds, as the iterator goes on after each.
-        while (s <= count.subjectEnd()) {
+    } else if (search == PatternSearch::NextMatch) {
+        // gmatch takes no anchor: the first match from init.
+        for (; s <= count.subjectEnd(); ++s) {
             count.reset();
-            const char* e = count.match(s, p);
-            if (count.stopped())
+            if (count.match(s, p) || count.stopped())
                 break;
-            s = e ? (e == s ? s + 1 : e) : s + 1;
         }
     } else {
         const bool anchor = *p == '^';
@@ -509,10 +569,4 @@ int patternRecursionDepth(const char* p)
     int depth = 0;
     forEachItem(p, [&depth] { ++depth; }, [&depth](char) { ++depth; });
     return depth;
-}
-
-void guardPatternFunctions(lua_State* ls)
-{
-    for (int which = 0; which < guardedCount; ++which)
-        originals[which] = replaceFunction(ls, "string", guardedNames[which], guards[which]);
 }

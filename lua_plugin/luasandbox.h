@@ -1,22 +1,26 @@
 #pragma once
 
-// What scripts may not reach. Both run under protection on a new state, after the
-// standard libraries are open.
+// What scripts get, made from the rows of luasandboxtable.h on a new state (under
+// protection, with the standard libraries open, before any script runs).
+//
+// With the sandbox (sandbox in [Limits] of luaconfig.ini, on by default) the state gets new
+// globals holding the rows alone: every library table is new, the refused names raise
+// "<name> is not available to scripts (sandbox in [Limits] of luaconfig.ini)", and the
+// metatables of strings and files are locked (getmetatable answers false), so that no
+// script defines a finaliser or reaches a function that is not a row. package.loaded holds
+// the new tables only.
+//
+// Without it the state keeps Lua's whole library, with the bounded rows in place of Lua's
+// own functions, require's Lua loader bounded, and guards on the debug library: it does not
+// change the upvalues of C functions nor the environments of C functions and userdata, does
+// not set the locals of a C function's frame, does not take the option '>' of getinfo, and
+// debug.sethook is refused (the time limit uses the hook).
 
 struct lua_State;
 
-// Always in force: the debug library cannot replace the upvalues of a C function (an
-// iterator's subject, a coroutine wrapper's thread) nor the environment of a userdata or
-// C function (a file's close function); Lua's own functions rely on both and would crash
-// the client.
-void guardDebugLibrary(lua_State* state);
+void installScriptLibrary(lua_State* state, bool sandbox);
+// Whether the state in use is sandboxed.
+bool sandboxActive();
 
-// sandbox in [Limits] of luaconfig.ini (on by default). Scripts lose what could end the
-// client (os.exit), block it while a child runs (os.execute, io.popen), run native code
-// outside every limit (package.loadlib, the native module loaders), or run code outside
-// the time limit (newproxy and debug.setmetatable make finalisers; the rest of the debug
-// library but traceback and getinfo). Each such function raises "<name> is not available
-// to scripts (sandbox in [Limits] of luaconfig.ini)". The default input (io.read,
-// io.lines(), io.stdin) is empty instead of the client's standard input.
-// Run it before the bounded library functions replace io.input.
-void installSandbox(lua_State* state);
+// debug.getinfo, bounded (a row of the table).
+int boundedGetInfo(lua_State* state);

@@ -1,5 +1,6 @@
 #include "luastate.h"
 
+#include "luafiles.h"
 #include "luahelpers.h"
 #include "lualimits.h"
 #include "luamodules.h"
@@ -14,6 +15,7 @@ extern "C" {
 
 namespace {
 
+constexpr char scriptsFolder[] = "lua_plugin/";
 constexpr char luaPathFormat[] = "%slua_plugin/?.lua";
 constexpr char eventsScript[] = "lua_plugin/vx5events.lua";
 
@@ -33,10 +35,11 @@ void closeNow()
     if (L) {
         // Finalisers run now, under the time limit like every other call into Lua.
         enterClientCall();
-        lua_close(L);
+        closeLimitedState(L);
         L = nullptr;
         leaveClientCall();
     }
+    closeScriptFiles(); // those a script's finaliser kept open too
     clearStopRequest();
 }
 
@@ -57,10 +60,12 @@ int startNow()
     char path[hostPathSize];
     char luaPath[sizeof luaPathFormat + hostPathSize];
     char scriptPath[hostPathSize];
+    char scriptsPath[hostPathSize];
     // A path that does not fit is refused rather than cut: a cut path can name another
     // existing file, which would then run as the events script.
     if (!getHostPath(vx5Functions.getPluginPath, path) ||
-        std::snprintf(scriptPath, sizeof scriptPath, "%s%s", path, eventsScript) >= int(sizeof scriptPath)) {
+        std::snprintf(scriptPath, sizeof scriptPath, "%s%s", path, eventsScript) >= int(sizeof scriptPath) ||
+        std::snprintf(scriptsPath, sizeof scriptsPath, "%s%s", path, scriptsFolder) >= int(sizeof scriptsPath)) {
         std::printf("Plugin path too long: not loading the Lua scripts\n");
         return 1;
     }
@@ -69,6 +74,7 @@ int startNow()
     std::snprintf(luaPath, sizeof luaPath, luaPathFormat, path);
     setenv("LUA_PATH", luaPath, 1);
     const LuaLimits limits = configuredLuaLimits();
+    openScriptFolders(scriptsPath, limits.sandbox);
 
     L = newLimitedState(limits);
     if (!L) {

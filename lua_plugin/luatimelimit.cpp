@@ -63,11 +63,6 @@ void limitHook(lua_State* ls, lua_Debug*)
     }
 }
 
-int refuseSetHook(lua_State* ls)
-{
-    return luaL_error(ls, "debug.sethook is not available: the plug-in's time limit uses the hook");
-}
-
 } // namespace
 
 bool stopAsked = false; // the state closes when the running call returns
@@ -83,13 +78,6 @@ void setTimeLimit(int limit)
 void installTimeLimit(lua_State* state)
 {
     lua_sethook(state, limitHook, LUA_MASKCOUNT, firstCheckCount);
-    lua_getglobal(state, "debug"); // debug
-    if (lua_istable(state, -1)) {
-        lua_pushcfunction(state, refuseSetHook); // debug, refusal
-        lua_setfield(state, -2, "sethook");      // debug
-    }
-    lua_pop(state, 1); // (empty)
-
 }
 
 // A coarse clock is enough for limits of many milliseconds and costs a few nanoseconds.

@@ -23,8 +23,7 @@ constexpr int defaultTimeLimitMs = 2000;
 // The limit of the calls to come (0: none); set before a new state's start-up call.
 void setTimeLimit(int limitMs);
 // On a new state, with or without a limit (the hook also stops scripts when the plug-in
-// closes). debug.sethook, which would remove the hook, is replaced by a function that
-// refuses.
+// closes). Scripts cannot lift it: debug.sethook is refused (luasandbox.h).
 void installTimeLimit(lua_State* state);
 
 // The coarse monotonic clock the limit reads, in nanoseconds.

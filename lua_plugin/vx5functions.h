@@ -12,7 +12,19 @@ using anyID = std::uint16_t;
 
 enum : unsigned int {
     ERROR_ok = 0,
+    ERROR_undefined = 1, // a failure the client does not name
     ERROR_parameter_invalid_size = 1541
+};
+
+// Values the client hands to handlers and takes from scripts; the plug-in passes them on.
+enum TextMessageTargetMode : int { TargetClient = 1, TargetChannel = 2, TargetServer = 3 };
+enum PluginMenuType : int { MenuGlobal = 0, MenuChannel = 1, MenuClient = 2 };
+enum ConnectStatus : int {
+    StatusDisconnected = 0,
+    StatusConnecting = 1,
+    StatusConnected = 2,
+    StatusEstablishing = 3,
+    StatusEstablished = 4
 };
 
 struct VX5Functions {

@@ -29,7 +29,6 @@ namespace {
 using namespace vx5api;
 
 constexpr int keepGoing = -1;
-constexpr unsigned int errorUndefined = 1; // the host's generic failure code
 // A buffer the host fills and cuts grows up to this before the result counts as too long.
 constexpr std::size_t maxBufferSize = 1 << 20;
 
@@ -370,7 +369,7 @@ int callHost(lua_State* ls, std::index_sequence<I...>)
         if (!pluginID) {
             std::printf("Lua: %s: the client has not registered the plug-in yet\n", function.name);
             if constexpr (returns == R::Code) {
-                lua_pushinteger(ls, errorUndefined);
+                lua_pushinteger(ls, ERROR_undefined);
                 return 1;
             }
             return 0;

@@ -1,6 +1,8 @@
 #include "luahelpers.h"
 #include "lualimits.h"
+#include "luasandboxtable.h"
 #include "plugin.h"
+#include "vx5hostapi.h"
 #include "support/capturedoutput.h"
 #include "support/gzipfile.h"
 #include "support/luadescribe.h"
@@ -95,6 +97,11 @@ private slots:
     void hostileCalls();
     void moduleLoading_data();
     void moduleLoading();
+    void filesStayInTheScriptsFolders_data();
+    void filesStayInTheScriptsFolders();
+    void sandboxHoldsOnlyItsRows();
+    void restartsCloseEveryFile_data();
+    void restartsCloseEveryFile();
 
 private:
     void writeEventsScript(const QByteArray& content);
@@ -450,7 +457,7 @@ function boom()
   collectgarbage("restart")
   while not finalising do collectgarbage("step", 0) end
   armed = true
-  local pad = text:upper() -- one allocation, past the threshold, checked before
+  local pad = text:sub(2) -- one allocation, past the threshold, checked before
   error(42, 0)
 end
 function disarm() armed = false end
@@ -606,7 +613,7 @@ void LuaDispatchTest::timeLimit_data()
         << QByteArray("200") << QByteArray("coroutine.wrap(function() while true do end end)()") << stopped;
     QTest::newRow("the hook cannot be lifted")
         << QByteArray("200") << QByteArray("debug.sethook() while true do end")
-        << QByteArray("debug.sethook is not available: the plug-in's time limit uses the hook\n");
+        << QByteArray("debug.sethook is not available to scripts (sandbox in [Limits] of luaconfig.ini)\n");
     QTest::newRow("a busy call within the limit") << QByteArray("2000") << busy << QByteArray();
     QTest::newRow("a busy call without a limit") << QByteArray("0") << busy << QByteArray();
     QTest::newRow("the same beyond the limit") << QByteArray("200") << busy << stopped;
@@ -637,10 +644,10 @@ void LuaDispatchTest::timeLimit()
 }
 
 // Each row: [Limits] of luaconfig.ini, the body of a handler, and what it returned
-// (described) or "error: " and the error it raised. Files the rows use lie in the global
-// "scratch" folder: "big" (24 MiB), "sparse" (4 GiB, no data) and "fifo". Whatever the
-// row did, the call ends well within its limit, the next event works and the memory is
-// back under the cap.
+// (described) or "error: " and the error it raised. Files the rows use lie in the scripts'
+// data folder, the global "scratch": "big" (24 MiB), "small", "sparse" (4 GiB, no data) and
+// "fifo". Whatever the row did, the call ends well within its limit, the next event works
+// and the memory is back under the cap.
 void LuaDispatchTest::hostileCalls_data()
 {
     QTest::addColumn<QByteArray>("limits");
@@ -687,7 +694,7 @@ void LuaDispatchTest::hostileCalls_data()
         << tight << QByteArray("local keep = ('x'):rep(2^25) return io.open(scratch .. 'big'):read('*a')") << noMemory;
     QTest::newRow("opening a FIFO") << tight << QByteArray("return io.open(scratch .. 'fifo')")
                                     << QStringLiteral("nil string:<scratch>fifo: not a regular file number:0");
-    QTest::newRow("opening a device") << tight << QByteArray("return io.open('/dev/zero')")
+    QTest::newRow("opening a device") << QByteArray("sandbox=false\n") << QByteArray("return io.open('/dev/zero')")
                                       << QStringLiteral("nil string:/dev/zero: not a regular file number:0");
     QTest::newRow("the lines of a FIFO")
         << tight << QByteArray("return io.lines(scratch .. 'fifo')")
@@ -697,25 +704,54 @@ void LuaDispatchTest::hostileCalls_data()
     QTest::newRow("requiring a FIFO")
         << tight << QByteArray("package.path = scratch .. '?' return pcall(require, 'fifo')")
         << QStringLiteral("false string:module 'fifo' not found:\n\tno field package.preload['fifo']\n\tno file "
-                          "'<scratch>fifo'\n\tnative modules are not available to scripts (sandbox in [Limits] of "
-                          "luaconfig.ini)");
-    QTest::newRow("the standard input") << tight << QByteArray("return io.read(), io.read('*a'), io.stdin:read(5)")
-                                        << QStringLiteral("nil string: nil");
+                          "'<scratch>fifo'");
     QTest::newRow("a file read whole and in counts")
         << tight << QByteArray("local f = io.open(scratch .. 'small') return f:read(3, '*l', '*a', 1)")
         << QStringLiteral("string:one string: string:two\n nil");
+    QTest::newRow("a number, then the rest") << tight << QByteArray("local f = io.open('numbers', 'w') f:write(' -1.5e3x 0x1F') "
+                                                                   "f:close() f = io.open('numbers') return f:read('*n', 1, '*n', '*a')")
+                                             << QStringLiteral("number:-1500 string:x number:31 string:");
+    QTest::newRow("renaming and removing in the data folder")
+        << tight << QByteArray("assert(io.open('a', 'w')):close() return os.rename('a', 'b'), os.remove(scratch .. 'b'), io.open('b')")
+        << QStringLiteral("true true nil string:b: No such file or directory number:2");
+    QTest::newRow("open files up to the limit")
+        << tight << QByteArray("local t = {} for i = 1, 40 do local f, e = io.open('small') if not f then return i, e end t[i] = f end")
+        << QStringLiteral("number:33 string:small: too many open files (a state holds at most 32)");
+    QTest::newRow("metatables of files and strings are locked")
+        << tight << QByteArray("return getmetatable(io.open('small')), getmetatable(''), pcall(setmetatable, io.open('small'), {})")
+        << QStringLiteral("false false false string:bad argument #1 to '?' (table expected, got userdata)");
+    QTest::newRow("unpack of the widest range") << tight << QByteArray("return unpack({}, -2^31, 2^31 - 1)")
+                                                << QStringLiteral("error: too many results to unpack");
+    QTest::newRow("inserting far below the list") << tight << QByteArray("local t = {1} table.insert(t, -2^31, 0)") << stopped;
+    QTest::newRow("a comparison that is a C function")
+        << tight << QByteArray("local t = {} for i = 1, 2e6 do t[i] = i % 7 end while true do table.sort(t, rawequal) end")
+        << stopped;
+    QTest::newRow("debug.sethook without the sandbox")
+        << QByteArray("sandbox=false\n") << QByteArray("return pcall(debug.sethook)")
+        << QStringLiteral("false string:debug.sethook is not available: the plug-in's time limit uses the hook");
+    QTest::newRow("debug.getinfo's '>' without the sandbox")
+        << QByteArray("sandbox=false\n") << QByteArray("return pcall(debug.getinfo, 1, '>S')")
+        << QStringLiteral("false string:bad argument #2 to '?' (invalid option)");
+    QTest::newRow("debug.setlocal in a C frame without the sandbox")
+        << QByteArray("sandbox=false\n")
+        << QByteArray("table.sort({1, 2, 3}, function(a, b) debug.setlocal(2, 1, 42) return a < b end)")
+        << QStringLiteral("error: bad argument #1 to 'setlocal' (the locals of a C function cannot be changed)");
 
     const QByteArray sandboxed[] = {"os.exit(3)", "os.execute('sleep 1000')", "io.popen('sleep 1000')",
                                     "package.loadlib('libc.so.6', 'abort')", "newproxy(true)",
-                                    "debug.setmetatable(io.stdout, {})", "debug.getregistry()"};
+                                    "debug.setmetatable(io.open('small'), {})", "debug.getregistry()", "io.read()"};
     for (const QByteArray& call : sandboxed) {
         const QByteArray name = call.left(call.indexOf('('));
         QTest::newRow(("sandbox: " + name).constData())
             << QByteArray() << call
             << QString::fromLatin1("error: " + name + " is not available to scripts (sandbox in [Limits] of luaconfig.ini)");
     }
+    QTest::newRow("sandbox: the collector's pace")
+        << QByteArray() << QByteArray("collectgarbage('stop')")
+        << QStringLiteral("error: collectgarbage('stop') is not available to scripts: the plug-in paces the collector "
+                          "(sandbox in [Limits] of luaconfig.ini)");
     QTest::newRow("sandbox: precompiled chunks")
-        << QByteArray() << QByteArray("return loadstring(string.dump(function() end))")
+        << QByteArray() << QByteArray("return loadstring('\\27Lua')")
         << QStringLiteral("nil string:precompiled chunks are not loaded (sandbox in [Limits] of luaconfig.ini)");
     QTest::newRow("without the sandbox")
         << QByteArray("sandbox=false\n")
@@ -752,10 +788,12 @@ void LuaDispatchTest::hostileCalls()
     QFETCH(QByteArray, body);
     QFETCH(QString, outcome);
 
-    const QByteArray scratch = QFile::encodeName(folder->path()) + '/';
-    QVERIFY(writeFile(folder->path() + "/big", QByteArray(24 << 20, 'b')));
-    QVERIFY(writeFile(folder->path() + "/small", "one\ntwo\n"));
-    QFile sparse(folder->path() + "/sparse");
+    const QString data = folder->path() + "/lua_plugin/data";
+    QVERIFY(QDir().mkpath(data));
+    const QByteArray scratch = QFile::encodeName(data) + '/';
+    QVERIFY(writeFile(data + "/big", QByteArray(24 << 20, 'b')));
+    QVERIFY(writeFile(data + "/small", "one\ntwo\n"));
+    QFile sparse(data + "/sparse");
     QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(4) << 30));
     sparse.close();
     QCOMPARE(::mkfifo((scratch + "fifo").constData(), 0600), 0);
@@ -842,6 +880,183 @@ void LuaDispatchTest::moduleLoading()
         QCOMPARE(runLua("moduleResult = modules.fine"), QString());
         QCOMPARE(globalString("moduleResult"), fine);
     }
+}
+
+// With the sandbox, every way a script names a file outside its folders is refused when the
+// file is opened, and the files there stay as they were. Each row is a call that must
+// answer "outside the folders scripts may use".
+void LuaDispatchTest::filesStayInTheScriptsFolders_data()
+{
+    QTest::addColumn<QByteArray>("call");
+
+    QTest::newRow("up and out") << QByteArray("io.open('../../outside', 'w')");
+    QTest::newRow("an absolute path") << QByteArray("io.open(plugin .. 'outside', 'a')");
+    QTest::newRow("the settings") << QByteArray("io.open(plugin .. 'luaconfig.ini', 'w')");
+    QTest::newRow("a link planted in the data folder") << QByteArray("io.open('link', 'w')");
+    QTest::newRow("an absolute link, read") << QByteArray("io.open('absolute')");
+    QTest::newRow("a link to a folder outside") << QByteArray("io.open('folder/outside', 'r+')");
+    QTest::newRow("the client's memory") << QByteArray("io.open('/proc/self/mem', 'r+')");
+    QTest::newRow("the events script, written") << QByteArray("io.open(plugin .. 'lua_plugin/vx5events.lua', 'a')");
+    QTest::newRow("removing through a link") << QByteArray("os.remove('folder/outside')");
+    QTest::newRow("renaming out") << QByteArray("os.rename('inside', '../../moved')");
+    QTest::newRow("renaming in") << QByteArray("os.rename(plugin .. 'outside', 'stolen')");
+    QTest::newRow("loading") << QByteArray("loadfile(plugin .. 'outside')");
+    QTest::newRow("requiring") << QByteArray("select(2, pcall(require, 'outside'))");
+}
+
+void LuaDispatchTest::filesStayInTheScriptsFolders()
+{
+    QFETCH(QByteArray, call);
+
+    const QString data = folder->path() + "/lua_plugin/data";
+    QVERIFY(QDir().mkpath(data));
+    QVERIFY(writeFile(folder->path() + "/outside", "untouched"));
+    QVERIFY(writeFile(folder->path() + "/luaconfig.ini", "[Limits]\n"));
+    QVERIFY(writeFile(data + "/inside", "inside"));
+    QVERIFY(QFile::link("../../outside", data + "/link"));
+    QVERIFY(QFile::link(folder->path() + "/outside", data + "/absolute"));
+    QVERIFY(QFile::link(folder->path(), data + "/folder"));
+    writeEventsScript(recorder + "plugin = '" + pluginFolder + "'\npackage.path = plugin .. '?'\n" +
+                      "function work() return describe(" + call + ") end\n");
+    {
+        CapturedOutput quiet;
+        QCOMPARE(startPlugin(), 0);
+    }
+    const char* result = nullptr;
+    QCOMPARE(callLuaFunction(nullptr, "work", ">s", &result), 0);
+    QVERIFY2(QByteArray(result).contains("outside the folders scripts may use") ||
+                 QByteArray(result).contains("no file '" + pluginFolder + "outside'"),
+             result);
+    QCOMPARE(readAll(folder->path() + "/outside"), QByteArray("untouched"));
+    QCOMPARE(readAll(folder->path() + "/luaconfig.ini"), QByteArray("[Limits]\n"));
+    QCOMPARE(readAll(data + "/inside"), QByteArray("inside"));
+    QVERIFY(readAll(folder->path() + "/lua_plugin/vx5events.lua").startsWith(recorder));
+    QVERIFY(!QFile::exists(folder->path() + "/moved") && !QFile::exists(data + "/stolen"));
+}
+
+namespace {
+
+// The names the sandbox table lists, refused ones included.
+QSet<QByteArray> sandboxRowNames()
+{
+    QSet<QByteArray> names;
+#define VX5_TEST_ROW(name, source, time, memory, reach) names.insert(name);
+#define VX5_TEST_REFUSED(name, why) names.insert(name);
+    VX5_SANDBOX_ROWS(VX5_TEST_ROW, VX5_TEST_REFUSED)
+#undef VX5_TEST_ROW
+#undef VX5_TEST_REFUSED
+    for (std::size_t row = 0; row < vx5api::hostFunctionCount; ++row)
+        names.insert(QByteArray("vx5.") + vx5api::hostFunctions[row].name);
+    return names;
+}
+
+// The names under which the table at index holds values, with prefix and separator,
+// looking into library tables (those whose names are the prefixes of rows).
+void collectNames(lua_State* ls, int table, const QByteArray& prefix, const QSet<QByteArray>& rows, QSet<QByteArray>* found)
+{
+    lua_pushnil(ls);
+    while (lua_next(ls, table) != 0) {
+        const QByteArray name = prefix + (lua_type(ls, -2) == LUA_TSTRING ? QByteArray(lua_tostring(ls, -2))
+                                                                          : QByteArray("<not a name>"));
+        bool library = false;
+        for (const QByteArray& row : rows)
+            library = library || row.startsWith(name + '.');
+        if (prefix.isEmpty() && library && lua_istable(ls, -1))
+            collectNames(ls, lua_gettop(ls), name + '.', rows, found);
+        if (!library || rows.contains(name)) // a library table is a row when the plug-in makes it (vx5)
+            found->insert(name);
+        lua_pop(ls, 1);
+    }
+}
+
+} // namespace
+
+// A sandboxed state holds exactly the table's rows: its globals and libraries, the files'
+// metatable and methods, the strings' metatable, and package.loaded, which holds only the
+// libraries the globals hold.
+void LuaDispatchTest::sandboxHoldsOnlyItsRows()
+{
+    QVERIFY(writeFile(folder->path() + "/luaconfig.ini", "[Limits]\n"));
+    writeEventsScript("");
+    {
+        CapturedOutput quiet;
+        QCOMPARE(startPlugin(), 0);
+    }
+    const QSet<QByteArray> rows = sandboxRowNames();
+    QSet<QByteArray> found;
+    const int top = lua_gettop(L);
+    lua_pushvalue(L, LUA_GLOBALSINDEX); // globals
+    collectNames(L, top + 1, QByteArray(), rows, &found);
+    luaL_getmetatable(L, "FILE*"); // globals, file metatable
+    collectNames(L, top + 2, "file:", rows, &found);
+    lua_getfield(L, top + 2, "__index"); // globals, file metatable, methods
+    collectNames(L, top + 3, "file:", rows, &found);
+    lua_pushliteral(L, "");   // ..., ""
+    lua_getmetatable(L, -1);  // ..., "", string metatable
+    collectNames(L, top + 5, "string:", rows, &found);
+    lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED"); // ..., loaded
+    lua_pushnil(L);
+    while (lua_next(L, top + 6) != 0) { // ..., loaded, name, library
+        lua_pushvalue(L, -2);           // ..., name, library, name
+        lua_rawget(L, top + 1);         // ..., name, library, global
+        QVERIFY2(lua_rawequal(L, -1, -2), lua_tostring(L, -3));
+        lua_pop(L, 2);
+    }
+    lua_settop(L, top);
+
+    found.remove("vx5.<not a name>");
+    QSet<QByteArray> notRows = found - rows;
+    QVERIFY2(notRows.isEmpty(), notRows.values().join(", ").constData());
+    QSet<QByteArray> missing = rows - found;
+    QVERIFY2(missing.isEmpty(), missing.values().join(", ").constData());
+    QCOMPARE(runLua("assert(select(2, pcall(os.execute, 'true')):find('not available to scripts'))"), QString());
+}
+
+// A restart closes every file the state opened, also when a script (without the sandbox)
+// took the files' finaliser away; the client's descriptors are where they were.
+void LuaDispatchTest::restartsCloseEveryFile_data()
+{
+    QTest::addColumn<QByteArray>("limits");
+    QTest::addColumn<QByteArray>("script");
+
+    const QByteArray openAll = "kept = {} for i = 1, 40 do kept[i] = io.open(data .. 'small') end\n";
+    QTest::newRow("sandbox") << QByteArray() << openAll;
+    QTest::newRow("without it, and without the finaliser")
+        << QByteArray("sandbox=false\n") << "getmetatable(io.stdout).__gc = function() end\n" + openAll;
+}
+
+void LuaDispatchTest::restartsCloseEveryFile()
+{
+    QFETCH(QByteArray, limits);
+    QFETCH(QByteArray, script);
+
+    const QString data = folder->path() + "/lua_plugin/data";
+    QVERIFY(QDir().mkpath(data));
+    QVERIFY(writeFile(data + "/small", "small"));
+    QVERIFY(writeFile(folder->path() + "/luaconfig.ini", "[Limits]\n" + limits));
+    writeEventsScript("");
+    {
+        CapturedOutput quiet;
+        QCOMPARE(startPlugin(), 0);
+    }
+    const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size(); };
+    const qsizetype before = descriptors();
+    writeEventsScript("data = '" + QFile::encodeName(data) + "/'\n" + script);
+    for (int round = 0; round < 50; ++round) {
+        int started = 1;
+        {
+            CapturedOutput quiet;
+            started = startPlugin();
+        }
+        QCOMPARE(started, 0);
+        QCOMPARE(runLua("assert(#kept == 32)"), QString());
+    }
+    writeEventsScript("");
+    {
+        CapturedOutput quiet;
+        QCOMPARE(startPlugin(), 0);
+    }
+    QCOMPARE(descriptors(), before);
 }
 
 QTEST_GUILESS_MAIN(LuaDispatchTest)
