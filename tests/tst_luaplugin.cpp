@@ -165,8 +165,8 @@ void LuaPluginTest::writeEventsScript(bool withHandlers)
     QFile script(folder.path() + "/lua_plugin/vx5events.lua");
     QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
     script.write(luaDescribeSource);
-    script.write("local log = [[" + QFile::encodeName(folder.path()) + "/events.log]]\n");
     script.write(R"lua(
+local log = "events.log" -- in the scripts' data folder
 function handle(name)
   _G[name] = function(...)
     local out = assert(io.open(log, "a"))
@@ -184,7 +184,7 @@ end
 
 QByteArray LuaPluginTest::lastRecord()
 {
-    QFile log(folder.path() + "/events.log");
+    QFile log(folder.path() + "/lua_plugin/data/events.log");
     if (!log.open(QIODevice::ReadOnly))
         return {};
     const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
@@ -318,11 +318,17 @@ void LuaPluginTest::unimplementedEntriesRecordAndReturnTheirCode()
     host->results.clear();
 }
 
-// docs/ holds what "vx5-client --reference" and "--definitions" print today.
+// docs/ holds what "vx5-client --reference" and "--definitions" print today, and README
+// the reference's section "What scripts get".
 void LuaPluginTest::committedReferenceIsCurrent()
 {
     QCOMPARE(QString::fromUtf8(readFileBytes(VX5_DOCS "/lua-reference.md")), luaReference());
     QCOMPARE(QString::fromUtf8(readFileBytes(VX5_DOCS "/vx5-definitions.lua")), luaDefinitions());
+    const QString readme = QString::fromUtf8(readFileBytes(VX5_DOCS "/../README.md"));
+    const QString start = QStringLiteral("from lua_plugin/luasandboxtable.h -->\n");
+    const qsizetype from = readme.indexOf(start) + start.size();
+    QCOMPARE(readme.mid(from, readme.indexOf(QStringLiteral("<!-- end of what-scripts-get -->")) - from),
+             luaSandboxReference());
 }
 
 void LuaPluginTest::tokenize_data()

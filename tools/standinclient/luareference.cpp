@@ -1,9 +1,11 @@
 #include "luareference.h"
 
+#include "luasandboxtable.h"
 #include "vx5hostapi.h"
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace vx5api;
@@ -37,6 +39,18 @@ const char* letterMeaning(char letter)
     default:
         return "string, or nil when the client passes none";
     }
+}
+
+// A parameter that carries one of the client's constants (vx5functions.h) says which.
+QString parameterMeaning(const QString& name, char letter)
+{
+    if (name == QLatin1String("targetMode"))
+        return QStringLiteral("integer: the target mode (see Constants)");
+    if (name == QLatin1String("newStatus"))
+        return QStringLiteral("integer: the connection status (see Constants)");
+    if (name == QLatin1String("type"))
+        return QStringLiteral("integer: the menu type (see Constants)");
+    return QString::fromLatin1(letterMeaning(letter));
 }
 
 QStringList names(const char* list)
@@ -311,6 +325,158 @@ const QList<LuaHandler>& luaHandlers()
     return handlers;
 }
 
+namespace {
+
+template <typename Item, typename Name>
+QList<Item> sortedByName(QList<Item> items, Name name)
+{
+    std::sort(items.begin(), items.end(),
+              [name](const Item& a, const Item& b) { return std::strcmp(name(a), name(b)) < 0; });
+    return items;
+}
+
+QString anchor(const QString& heading)
+{
+    return heading.toLower().replace(QLatin1Char(' '), QLatin1Char('-')).remove(QLatin1Char('.'));
+}
+
+const QStringList sections = {
+    QStringLiteral("Events"),          QStringLiteral("The vx5 table"), QStringLiteral("Constants"),
+    QStringLiteral("The console command"), QStringLiteral("Menus"),    QStringLiteral("Modules and luaconfig.ini"),
+    QStringLiteral("Limits"),          QStringLiteral("What scripts get"),
+};
+
+void addEvents(QStringList& out)
+{
+    out << QStringLiteral("## Events") << QString()
+        << QStringLiteral("Each client event calls the global function of the same name, if the script defines one. A "
+                          "handler that raises an error is reported on standard error; the client goes on.")
+        << QString();
+    const auto handlerName = [](const LuaHandler& handler) { return handler.name; };
+    for (const LuaHandler& handler : sortedByName(luaHandlers(), handlerName)) {
+        const QStringList parameters = names(handler.parameters);
+        out << QStringLiteral("### %1(%2)").arg(QLatin1String(handler.name), parameters.join(QLatin1String(", ")))
+            << QString() << QString::fromLatin1(handler.summary) << QString()
+            << QStringLiteral("| Parameter | Value |") << QStringLiteral("|---|---|");
+        for (int n = 0; n < parameters.size(); ++n)
+            out << QStringLiteral("| `%1` | %2 |").arg(parameters.at(n), parameterMeaning(parameters.at(n), handler.format[n]));
+        out << QString();
+    }
+}
+
+void addFunctions(QStringList& out)
+{
+    out << QStringLiteral("## The vx5 table") << QString()
+        << QStringLiteral("Scripts call the client through the global table `vx5`. A wrong or missing argument raises "
+                          "the usual Lua argument error (also NaN, infinities and integers beyond 64 bits); a failure "
+                          "of the client is never an error: the function returns the client's error code.")
+        << QString();
+    QList<const HostFunction*> functions;
+    for (std::size_t row = 0; row < hostFunctionCount; ++row)
+        functions << &hostFunctions[row];
+    const auto functionName = [](const HostFunction* function) { return function->name; };
+    for (const HostFunction* function : sortedByName(functions, functionName)) {
+        const QStringList arguments = luaArguments(*function);
+        const QList<P> kinds = luaArgumentKinds(*function);
+        out << QStringLiteral("### vx5.%1(%2)").arg(QLatin1String(function->name), arguments.join(QLatin1String(", ")))
+            << QString() << QString::fromLatin1(function->summary) << QString();
+        if (!arguments.isEmpty()) {
+            out << QStringLiteral("| Argument | Value |") << QStringLiteral("|---|---|");
+            for (int n = 0; n < arguments.size(); ++n)
+                out << QStringLiteral("| `%1` | %2 |").arg(arguments.at(n), argumentMeaning(kinds.value(n)));
+            out << QString();
+        }
+        QStringList returned;
+        for (const Result& result : results(*function))
+            returned << result.meaning;
+        out << QStringLiteral("Returns: %1.").arg(returned.isEmpty() ? QStringLiteral("nothing")
+                                                                     : returned.join(QLatin1String(", then ")));
+        const QString failure = failureText(*function);
+        if (!failure.isEmpty())
+            out << QString() << QStringLiteral("Failure: %1.").arg(failure);
+        out << QString();
+    }
+}
+
+void addConstants(QStringList& out)
+{
+    const auto value = [](int number, const char* meaning) {
+        return QStringLiteral("| %1 | %2 |").arg(number).arg(QLatin1String(meaning));
+    };
+    out << QStringLiteral("## Constants") << QString()
+        << QStringLiteral("The numbers the client hands to handlers and takes from scripts.") << QString()
+        << QStringLiteral("Target modes (`targetMode` of `onTextMessageEvent`):") << QString()
+        << QStringLiteral("| Value | Target |") << QStringLiteral("|---|---|")
+        << value(TargetClient, "a private message to one client") << value(TargetChannel, "the channel")
+        << value(TargetServer, "the whole server") << QString()
+        << QStringLiteral("Menu types (`type` of a menu item and of `onMenuItemEvent`):") << QString()
+        << QStringLiteral("| Value | Menu |") << QStringLiteral("|---|---|")
+        << value(MenuGlobal, "the plug-in's global menu") << value(MenuChannel, "a channel's context menu")
+        << value(MenuClient, "a client's context menu") << QString()
+        << QStringLiteral("Connection status (`newStatus` of `onConnectStatusChangeEvent`, the value of "
+                          "`vx5.getConnectionStatus`):")
+        << QString() << QStringLiteral("| Value | Status |") << QStringLiteral("|---|---|")
+        << value(StatusDisconnected, "disconnected") << value(StatusConnecting, "connecting")
+        << value(StatusConnected, "connected") << value(StatusEstablishing, "the connection is being established")
+        << value(StatusEstablished, "the connection is established") << QString()
+        << QStringLiteral("Error codes (what `vx5` functions return last):") << QString()
+        << QStringLiteral("| Value | Meaning |") << QStringLiteral("|---|---|") << value(ERROR_ok, "success")
+        << value(ERROR_undefined, "a failure the client does not name (also: no client function to call)")
+        << value(ERROR_parameter_invalid_size, "a list argument that is not a table") << QString();
+}
+
+} // namespace
+
+QString luaSandboxReference()
+{
+    struct Row
+    {
+        const char* name;
+        const char* time;
+        const char* memory;
+        const char* reach;
+    };
+    struct Refused
+    {
+        const char* name;
+        const char* why;
+    };
+    QList<Row> rows;
+    QList<Refused> refused;
+#define VX5_REFERENCE_ROW(name, source, time, memory, reach) rows << Row{name, time, memory, reach};
+#define VX5_REFERENCE_REFUSED(name, why) refused << Refused{name, why};
+    VX5_SANDBOX_ROWS(VX5_REFERENCE_ROW, VX5_REFERENCE_REFUSED)
+#undef VX5_REFERENCE_ROW
+#undef VX5_REFERENCE_REFUSED
+
+    QStringList out;
+    out << QStringLiteral("With the sandbox on (the default), scripts get exactly what this section lists; everything else "
+                          "of Lua's standard library is absent. Each entry says how its work ends within a call's time "
+                          "limit (the clock is looked at where C code could run long), what it keeps outside Lua's "
+                          "allocator (everything else counts against `memoryMB`), and what outside the Lua state it "
+                          "reaches. `file:` entries are the methods of files, `string:` entries the fields of the "
+                          "strings' metatable.")
+        << QString()
+        << QStringLiteral("Files: scripts read files beneath the scripts folder (the plug-in's `lua_plugin/`) and create, "
+                          "write, remove and rename them beneath its folder `data/`, which is made (readable by its "
+                          "owner only) when a script first writes; a relative path is taken from `data/`. The kernel "
+                          "resolves every path beneath the folder it names (`openat2` with `RESOLVE_BENEATH`): `..`, "
+                          "absolute paths elsewhere, links leading out and `/proc` are refused with \"outside the folders "
+                          "scripts may use\". The null device (`/dev/null`) is the one file outside. A FIFO, socket or "
+                          "device is refused as \"not a regular file\". A state holds at most 32 open files; a restart "
+                          "or shutdown closes every file the state opened.")
+        << QString() << QStringLiteral("| Name | Time | Memory | Reach |") << QStringLiteral("|---|---|---|---|");
+    for (const Row& row : sortedByName(rows, [](const Row& r) { return r.name; }))
+        out << QStringLiteral("| `%1` | %2 | %3 | %4 |")
+                   .arg(QLatin1String(row.name), QLatin1String(row.time), QLatin1String(row.memory), QLatin1String(row.reach));
+    out << QString()
+        << QStringLiteral("These raise \"*name* is not available to scripts (sandbox in [Limits] of luaconfig.ini)\":")
+        << QString() << QStringLiteral("| Name | Why |") << QStringLiteral("|---|---|");
+    for (const Refused& entry : sortedByName(refused, [](const Refused& r) { return r.name; }))
+        out << QStringLiteral("| `%1` | %2 |").arg(QLatin1String(entry.name), QLatin1String(entry.why));
+    return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
 QString luaReference()
 {
     QStringList out;
@@ -320,66 +486,33 @@ QString luaReference()
         << QString()
         << QStringLiteral("Scripts live in the plug-in's folder `lua_plugin/`. The client loads `vx5events.lua` when the "
                           "plug-in starts; it defines the handlers below. Then the plug-in loads the modules.")
-        << QString()
-        << QStringLiteral("## Events")
-        << QString()
-        << QStringLiteral("Each client event calls the global function of the same name, if the script defines one. A "
-                          "handler that raises an error is reported on standard error; the client goes on.")
-        << QString();
-    for (const LuaHandler& handler : luaHandlers()) {
-        const QStringList parameters = names(handler.parameters);
-        out << QStringLiteral("### %1(%2)").arg(QLatin1String(handler.name), parameters.join(QLatin1String(", ")))
-            << QString() << QString::fromLatin1(handler.summary) << QString()
-            << QStringLiteral("| Parameter | Value |") << QStringLiteral("|---|---|");
-        for (int n = 0; n < parameters.size(); ++n)
-            out << QStringLiteral("| `%1` | %2 |").arg(parameters.at(n), QLatin1String(letterMeaning(handler.format[n])));
-        out << QString();
-    }
-
-    out << QStringLiteral("## The vx5 table") << QString()
-        << QStringLiteral("Scripts call the client through the global table `vx5`. A wrong or missing argument raises "
-                          "the usual Lua argument error (also NaN, infinities and integers beyond 64 bits); a failure "
-                          "of the client is never an error: the function returns the client's error code.")
-        << QString();
-    for (std::size_t row = 0; row < hostFunctionCount; ++row) {
-        const HostFunction& function = hostFunctions[row];
-        const QStringList arguments = luaArguments(function);
-        const QList<P> kinds = luaArgumentKinds(function);
-        out << QStringLiteral("### vx5.%1(%2)").arg(QLatin1String(function.name), arguments.join(QLatin1String(", ")))
-            << QString() << QString::fromLatin1(function.summary) << QString();
-        if (!arguments.isEmpty()) {
-            out << QStringLiteral("| Argument | Value |") << QStringLiteral("|---|---|");
-            for (int n = 0; n < arguments.size(); ++n)
-                out << QStringLiteral("| `%1` | %2 |").arg(arguments.at(n), argumentMeaning(kinds.value(n)));
-            out << QString();
-        }
-        QStringList returned;
-        for (const Result& result : results(function))
-            returned << result.meaning;
-        out << QStringLiteral("Returns: %1.").arg(returned.isEmpty() ? QStringLiteral("nothing")
-                                                                     : returned.join(QLatin1String(", then ")));
-        const QString failure = failureText(function);
-        if (!failure.isEmpty())
-            out << QString() << QStringLiteral("Failure: %1.").arg(failure);
-        out << QString();
-    }
-
+        << QString() << QStringLiteral("Contents:") << QString();
+    for (const QString& section : sections)
+        out << QStringLiteral("- [%1](#%2)").arg(section, anchor(section));
+    out << QString();
+    addEvents(out);
+    addFunctions(out);
+    addConstants(out);
     out << QStringLiteral("## The console command") << QString()
         << QStringLiteral("In the chat console, `/lua help` shows the commands, `/lua load <file>` runs a script from the "
-                          "client's `plugins/lua_plugin/` resources folder (names with `..` or a leading `/` are "
-                          "refused), and `/lua run <function> [args]` calls a global function or `module.function` "
-                          "with the connection and at most five arguments: digits only (fitting 32 bits) arrive as "
-                          "numbers, anything else as strings. Failures are shown in the chat tab.")
+                          "client's resources folder, `plugins/lua_plugin/<file>` below it (names with `..` or a leading "
+                          "`/` are refused), and `/lua run <function> [args]` calls a global function, or with "
+                          "`name.function` a function of the global table `name` or else of the loaded module `name` "
+                          "(what its `init.lua` returned), with the connection and at most five arguments: digits only "
+                          "(fitting 32 bits) arrive as numbers, anything else as strings. Failures are shown in the chat "
+                          "tab.")
         << QString()
         << QStringLiteral("## Menus") << QString()
         << QStringLiteral("A global `createMenus()` declares the plug-in's menu items when the client asks for them. It "
                           "returns a table: element 1 is not used, element 2 the menu icon (a string), and every further "
                           "element one item `{type, menuID, text, icon}` (numbers, then strings of at most 127 bytes). "
-                          "The list ends at the first element that is not such an item. A click calls "
-                          "`onMenuItemEvent` (above); `vx5.setPluginMenuEnabled(menuID, 0 or 1)` greys an item out.")
+                          "The list ends at the first element that is not such an item, and after 256 items. A click "
+                          "calls `onMenuItemEvent` (above); `vx5.setPluginMenuEnabled(menuID, 0 or 1)` greys an item "
+                          "out.")
         << QString()
         << QStringLiteral("## Modules and luaconfig.ini") << QString()
-        << QStringLiteral("Every folder of `lua_plugin/` with an `init.lua` is a module. Once `vx5events.lua` has run, "
+        << QStringLiteral("Every folder of `lua_plugin/` with an `init.lua` is a module (but `data/`, the scripts' data "
+                          "folder). Once `vx5events.lua` has run, "
                           "the plug-in runs the `init.lua` of every module that is on (one that `modules` already holds is "
                           "left as it is) and keeps what it returns in the global table `modules` (`true` when it returns nothing). The "
                           "plug-in's settings dialog (the client's configure button) lists exactly these modules and "
@@ -390,7 +523,8 @@ QString luaReference()
         << QString()
         << QStringLiteral("## Limits") << QString()
         << QStringLiteral("Group `[Limits]` of `luaconfig.ini` sets three limits: `timeLimitMs` (2000 when absent; 0: no "
-                          "limit), `memoryMB` (256; 0: no cap) and `sandbox` (`true`).")
+                          "limit), `memoryMB` (256; 0: no cap) and `sandbox` (`true`; `true`, `yes`, `on`, `1` or "
+                          "`false`, `no`, `off`, `0`).")
         << QString()
         << QStringLiteral("No call from the client into Lua (an event, the console, a menu, closing the state) may run "
                           "longer than `timeLimitMs`, counted from its start. Starting the state is one call: the "
@@ -400,19 +534,14 @@ QString luaReference()
                           "instruction of the call raises it again, and `xpcall` skips its message handler. The state "
                           "stays as it is for the next event. The clock is looked at every hundred to thousand "
                           "instructions (at every instruction for the rest of a call once a thousand took long), after "
-                          "every garbage-collection cycle and in the library functions that can work long in C "
-                          "(`string.rep`, `table.concat`, `table.sort`, loading chunks, file reads, pattern matching, "
-                          "the string and table functions that copy their input), so a call ends at most about 250 ms "
-                          "past its limit. The limit uses the debug hook, so `debug.sethook` is not available.")
+                          "every garbage-collection cycle and in the library functions that can work long in C (see "
+                          "What scripts get), so a call ends at most about 250 ms past its limit. The limit uses the "
+                          "debug hook, so `debug.sethook` is not available.")
         << QString()
         << QStringLiteral("The state may hold at most `memoryMB`, garbage not yet collected included. An allocation "
                           "beyond it raises Lua's \"not enough memory\"; the garbage is collected right after such an "
-                          "error, so the script (or the next event) can go on. `string.rep`, `table.concat`, reading a "
-                          "file whole or by count and loading a file check the size of what they make first.")
-        << QString()
-        << QStringLiteral("Files are opened only when they are regular files (or the null device): `io.open` returns "
-                          "nil and \"not a regular file\" for a FIFO or a device, and `io.lines`, `loadfile`, "
-                          "`dofile` and `require` refuse them, so no script waits on a pipe.")
+                          "error, so the script (or the next event) can go on. Functions that make large values check "
+                          "their size first (see What scripts get).")
         << QString()
         << QStringLiteral("`string.find`, `match`, `gmatch` and `gsub` refuse a pattern the matcher would need more "
                           "than 200 levels of recursion for (\"pattern too complex\"). A call whose search could be "
@@ -423,20 +552,24 @@ QString luaReference()
                           "`\"^%s*(.-)%s*$\"` on a long run of spaces) are the usual cause; anchor the pattern or "
                           "split the work.")
         << QString()
-        << QStringLiteral("With the sandbox on, scripts do not get `os.exit`, `os.execute`, `io.popen`, "
-                          "`package.loadlib` and native modules, `newproxy`, and of `debug` only `traceback` and "
-                          "`getinfo` remain; each raises \"... is not available to scripts (sandbox in [Limits] of "
-                          "luaconfig.ini)\". Precompiled chunks are not loaded, and the default input is empty. "
-                          "With `sandbox=false` the whole standard library is there; these functions then run outside "
-                          "every limit (`os.exit` ends the client, `os.execute` and `io.popen` block it, finalisers "
-                          "have no time limit).")
+        << QStringLiteral("With `sandbox=false` the whole standard library is there, with the bounded functions of What "
+                          "scripts get in place of Lua's own (files not confined to the scripts folders, but regular files "
+                          "only and at most 32 open). These then lie outside the limits: `os.exit` ends the client; "
+                          "`os.execute`, `io.popen`, reading the client's standard input and `io.write` or the files "
+                          "`io.stdout` and `io.stderr` to a full output block it; native code (`package.loadlib`, native "
+                          "modules) can do anything; finalisers (`__gc` of `newproxy` userdata) run without a time limit; "
+                          "precompiled chunks can crash Lua; and `debug.getregistry` hands out the records of Lua's own "
+                          "libraries and the plug-in, which a script can change into ones that crash the client. The "
+                          "debug library's other functions are guarded: they do not change the upvalues of C functions, "
+                          "the environments of C functions and userdata (nor hand those out), the locals of a C "
+                          "function's frame, and `getinfo` refuses the option `>`.")
         << QString()
         << QStringLiteral("A `vx5` argument that the client would read differently than the script meant is an "
                           "argument error: a string holding a zero byte, and in a list a 0 (also a 16-bit ID that is 0 "
                           "once cut to 16 bits, such as 65536) or an empty name, which would end the list. 64-bit IDs "
-                          "take the whole unsigned range, as the getters hand them out. `debug.setupvalue` does not "
-                          "change C functions and `debug.setfenv` not userdata: Lua's own functions rely on both.")
+                          "take the whole unsigned range, as the getters hand them out.")
         << QString();
+    out << QStringLiteral("## What scripts get") << QString() << luaSandboxReference();
     return out.join(QLatin1Char('\n'));
 }
 

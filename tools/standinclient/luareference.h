@@ -20,3 +20,6 @@ const QList<LuaHandler>& luaHandlers();
 // vx5 function table; and the same as definitions for the Lua language server.
 QString luaReference();
 QString luaDefinitions();
+// The text of the reference's section "What scripts get" (without its heading), made from
+// the sandbox's table; README holds it too.
+QString luaSandboxReference();
