@@ -255,6 +255,8 @@ void LuaDispatchTest::failures_data()
         << QByteArray("Error running Lua function: Function 'a.b' not found in module 'mod'\n") << 1;
     QTest::newRow("two dots, field with a dot") << QByteArray("mod = {['a.b'] = record}") << QByteArray("mod.a.b")
                                                 << QByteArray("") << QByteArray() << 0;
+    QTest::newRow("a loaded module's function") << QByteArray("modules = {loaded = {f = record}}") << QByteArray("loaded.f")
+                                                << QByteArray("i") << QByteArray() << 0;
     QTest::newRow("invalid option") << QByteArray() << QByteArray("record") << QByteArray("iq")
                                     << QByteArray("Error running Lua function: Invalid option (q)\n") << 1;
     QTest::newRow("error inside the handler")
