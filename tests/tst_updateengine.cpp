@@ -364,11 +364,15 @@ ClientTree pointRelease(int n, bool withCopy = false)
         program += seededBytes(500, 3);
         library.replace(70000, 6, "second");
     }
+    QByteArray voices = seededBytes(100000, 4);
+    if (n > 1)
+        voices.replace(50000, 5, "voice");
     ClientTree tree{{"update", "#!/bin/sh\necho updater\n"},
                     {"vx5client_linux_amd64", program},
                     {"plugins/libvx5.so", library},
                     {"readme.txt", "Voxmere " + QByteArray::number(n) + "\n"},
-                    {"sounds/ring.wav", seededBytes(30000, 10 + n)}};
+                    {"sounds/ring.wav", seededBytes(30000, 10 + n)},
+                    {"sounds/voices.pak", voices}};
     if (withCopy) // the same patch makes both
         tree.insert("plugins/copy/libvx5.so", library);
     return tree;
@@ -398,28 +402,28 @@ bool replacePatch(const QString& mirrorDir, const QByteArray& forContent, const 
 
 // Each row: what is done to the mirror or the installation before updating from release 1
 // to 2, and which of the two changed binaries come whole. Two mirrors serve the same tree;
-// a bad patch charges the mirror that served it, and the file comes whole from the other.
+// a bad patch charges no mirror: the file comes whole. A patched data file gets the mode a
+// downloaded one gets.
 void UpdateEngineTest::patchedUpdate_data()
 {
     QTest::addColumn<QString>("change");
     QTest::addColumn<QStringList>("whole");
-    QTest::addColumn<bool>("charged");
     const QStringList both{"files/vx5client_linux_amd64", "files/plugins/libvx5.so.gz"};
-    QTest::newRow("patches") << "" << QStringList() << false;
-    QTest::newRow("two files made by one patch") << "copy" << QStringList() << false;
-    QTest::newRow("an installed file changed by hand") << "changed" << QStringList{both.at(0)} << false;
-    QTest::newRow("a mirror without patches") << "no patches" << both << false;
-    QTest::newRow("a corrupt patch") << "corrupt" << QStringList{both.at(1)} << true;
-    QTest::newRow("a cut patch") << "cut" << QStringList{both.at(1)} << true;
-    QTest::newRow("a patch that makes another file") << "other file" << QStringList{both.at(0)} << true;
-    QTest::newRow("a patch that writes past the size") << "too long" << QStringList{both.at(0)} << true;
+    const QStringList all = both + QStringList{"files/sounds/voices.pak"};
+    QTest::newRow("patches") << "" << QStringList();
+    QTest::newRow("two files made by one patch") << "copy" << QStringList();
+    QTest::newRow("an installed file changed by hand") << "changed" << QStringList{both.at(0)};
+    QTest::newRow("a mirror without patches") << "no patches" << all;
+    QTest::newRow("a corrupt patch") << "corrupt" << QStringList{both.at(1)};
+    QTest::newRow("a cut patch") << "cut" << QStringList{both.at(1)};
+    QTest::newRow("a patch that makes another file") << "other file" << QStringList{both.at(0)};
+    QTest::newRow("a patch that writes past the size") << "too long" << QStringList{both.at(0)};
 }
 
 void UpdateEngineTest::patchedUpdate()
 {
     QFETCH(QString, change);
     QFETCH(QStringList, whole);
-    QFETCH(bool, charged);
     QString error;
     const bool withCopy = change == "copy";
     QVERIFY2(scene->publish(100, pointRelease(1, withCopy), &error), qPrintable(error));
@@ -468,41 +472,55 @@ void UpdateEngineTest::patchedUpdate()
         return requests ? server->requestCount(served(101, path)) + server->requestCount(other)
                         : server->bodyBytesSent(served(101, path)) + server->bodyBytesSent(other);
     };
-    for (const QString& file : {QStringLiteral("files/vx5client_linux_amd64"), QStringLiteral("files/plugins/libvx5.so.gz")})
+    for (const QString& file : {QStringLiteral("files/vx5client_linux_amd64"), QStringLiteral("files/plugins/libvx5.so.gz"),
+                                QStringLiteral("files/sounds/voices.pak")})
         QVERIFY2((fetched(file, false) > 0) == whole.contains(file), qPrintable(file + '\n' + outcome.log.join('\n')));
-    QCOMPARE(outcome.log.filter("patched from the installed copy").size(), (withCopy ? 3 : 2) - whole.size());
-    QCOMPARE(outcome.log.filter("the mirror is dropped").size(), charged ? 1 : 0);
-    QVERIFY(outcome.log.filter(QRegularExpression("Mirror m. failed|invalidating mirror")).isEmpty());
+    QCOMPARE(outcome.log.filter("patched from the installed copy").size(), (withCopy ? 4 : 3) - whole.size());
+    QVERIFY(outcome.log.filter(QRegularExpression("Mirror m. failed|invalidating mirror|dropped from this update")).isEmpty());
     QCOMPARE(fetched("patches/index", true), 1);
 }
 
+// Each row: the lines that name the release at the head of 101's signed product ini
+// ("release 100": the older release's signed ini served as 101's), whether an earlier
+// update recorded a release that named itself, and the refusal ("" when it installs).
 void UpdateEngineTest::productIniOfAnotherRelease_data()
 {
-    QTest::addColumn<QString>("mirrored");
-    QTest::addColumn<QString>("refusal"); // "" when the update goes through
-    QTest::newRow("an older release replayed")
-        << "release 100" << "Product ini is for client_linux_amd64 100, not for client_linux_amd64 101";
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<bool>("recorded");
+    QTest::addColumn<QString>("refusal");
+    const QString named = "version=101\ntype=client_linux_amd64\n";
+    const QString older = "Product ini is for client_linux_amd64 100, not for client_linux_amd64 101";
+    QTest::newRow("an older release replayed") << "release 100" << false << older;
     QTest::newRow("another client type")
-        << "type client_other" << "Product ini is for client_other 101, not for client_linux_amd64 101";
-    QTest::newRow("no names (an older publisher)") << "no names" << "";
+        << "version=101\ntype=client_other\n" << false << "Product ini is for client_other 101, not for client_linux_amd64 101";
+    QTest::newRow("no names (an older publisher)") << "" << false << "";
+    QTest::newRow("no names once the installed release had them")
+        << "" << true << "Product ini does not name its release (signed version= and type= lines), as the installed "
+                         "release's did: an older one, refused";
+    QTest::newRow("names in another spelling") << " VERSION = 101 \nType= client_linux_amd64\n" << true << "";
+    QTest::newRow("an older version in another spelling") << "Version=100\ntype=client_linux_amd64\n" << false << older;
+    QTest::newRow("a second version") << named + "version=100\n" << false << "Product ini names its version twice";
+    QTest::newRow("a version after many lines")
+        << "type=client_linux_amd64\n" + QString("; a comment\n").repeated(40) + "version=100\n" << false << older;
 }
 
 void UpdateEngineTest::productIniOfAnotherRelease()
 {
-    QFETCH(QString, mirrored);
+    QFETCH(QString, head);
+    QFETCH(bool, recorded);
     QFETCH(QString, refusal);
     publishBothInstallOlder();
+    if (recorded)
+        QVERIFY(UpdateIniData::complete({100, "client_linux_amd64", "stable", true}));
     const QString ini = QDir(scene->mirrorDir()).filePath("101/" + productIni);
-    if (mirrored == "release 100") {
+    if (head == "release 100") {
         const QString older = QDir(scene->mirrorDir()).filePath("100/" + productIni);
         QVERIFY(QFile::remove(ini) && QFile::remove(ini + ".sig"));
         QVERIFY(QFile::copy(older, ini) && QFile::copy(older + ".sig", ini + ".sig"));
     } else {
         QByteArray text = readAll(ini);
         QVERIFY(text.startsWith("version=101\ntype=client_linux_amd64\n"));
-        text.replace("type=client_linux_amd64\n", mirrored == "no names" ? "" : "type=client_other\n");
-        if (mirrored == "no names")
-            text.replace("version=101\n", "");
+        text.replace(0, qsizetype(strlen("version=101\ntype=client_linux_amd64\n")), head.toUtf8());
         QVERIFY(writeFile(ini, text));
         crypt_init();
         signFile(VX5_TEST_PRIVATE_KEY, QFile::encodeName(ini).toStdString());
@@ -514,6 +532,10 @@ void UpdateEngineTest::productIniOfAnotherRelease()
         QVERIFY2(outcome.finished, qPrintable(outcome.log.join('\n')));
         installed.remove("_old_update");
         QCOMPARE(installed, UpdateScene::expected(newerClient()));
+        // The release is recorded with the update, and whether it named itself.
+        const std::optional<InstalledRelease> release = UpdateIniData::installed();
+        QVERIFY(release && release->version == 101 && release->type == "client_linux_amd64" &&
+                release->channel == "stable" && release->namesSigned == !head.isEmpty());
         return;
     }
     QVERIFY2(!outcome.finished && outcome.log.contains(refusal), qPrintable(outcome.log.join('\n')));

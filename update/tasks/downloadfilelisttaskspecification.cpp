@@ -33,7 +33,8 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
     emit message(QStringLiteral("Downloading files"));
     const qreal share = 1.0 / downloadList->size();
     for (const FileDownloadSpecification& fileSpec : std::as_const(*downloadList))
-        addSubTask(new DownloadFileTaskSpecification(fileSpec, networkManager, mirrors, configuration, this, share));
+        addSubTask(new DownloadFileTaskSpecification(fileSpec, networkManager, mirrors, configuration, &patchFailures,
+                                                     this, share));
     state = Running;
     executeSubTasks();
 }
@@ -60,6 +61,7 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
 void DownloadFileListTaskSpecification::reset()
 {
     clearSubTasks();
+    patchFailures = PatchFailures();
     TaskSpecification::reset();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "composedtaskspecification.h"
+#include "downloadfiletaskspecification.h"
 #include "filespecifications.h"
 
 class Configuration;
@@ -33,4 +34,5 @@ private:
     QNetworkAccessManager* networkManager;          // not owned
     Mirrors* mirrors;                               // not owned
     Configuration* configuration;                   // not owned
+    PatchFailures patchFailures;                    // of this update's downloads
 };

@@ -21,9 +21,10 @@ constexpr qreal applyShare = 0.2;
 DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadSpecification& fileSpec,
                                                              QNetworkAccessManager* networkManager,
                                                              Mirrors* mirrors, Configuration* configuration,
-                                                             QObject* parent, qreal parentProgressRange)
+                                                             PatchFailures* patchFailures, QObject* parent,
+                                                             qreal parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent), fileSpec(fileSpec), networkManager(networkManager),
-      mirrors(mirrors), configuration(configuration)
+      mirrors(mirrors), configuration(configuration), patchFailures(patchFailures)
 {
 }
 
@@ -36,6 +37,7 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
 {
     for (const QString& line : clearSessionPath(configuration->tempDir, fileSpec.relativePath))
         emit message(line);
+    patchDropped = patchDropped || patchFailures->givenUp();
     if (usesPatch()) {
         makePatchSubtasks();
         return;
@@ -66,13 +68,13 @@ void DownloadFileTaskSpecification::makePatchSubtasks()
     downloadTask = new DownloadTaskSpecification(networkManager, mirrors,
                                                  FilePatch::folder() + QLatin1Char('/') + fileSpec.patch.fileName(),
                                                  localPath, fileSpec.patch.size, this, patchDownloadShare);
-    downloadTask->setMissingAllowed(true);
+    downloadTask->setOptional(true);
     addSubTask(downloadTask);
 
     auto* check = new CheckSignatureTaskSpecification(localPath, fileSpec.patch.md5, false, this, checkShare);
     DownloadTaskSpecification* download = downloadTask;
-    // A patch the mirror has not fails at once, without looking for the file.
-    check->setKnownMd5([download] { return download->wasMissing() ? QStringLiteral("none") : download->downloadedMd5(); });
+    // A patch that could not be fetched fails at once, without looking for the file.
+    check->setKnownMd5([download] { return download->unavailable() ? QStringLiteral("none") : download->downloadedMd5(); });
     connect(check, &CheckSignatureTaskSpecification::checkDone, this, &DownloadFileTaskSpecification::onPatchCheckDone);
     addSubTask(check);
 
@@ -88,31 +90,24 @@ void DownloadFileTaskSpecification::onPatchCheckDone(bool pass, CheckSignatureTa
 {
     if (pass || endIfCancelRequested(check))
         return;
-    if (downloadTask->wasMissing()) {
-        dropPatch(false);
-        return;
-    }
-    // A patch continued from an earlier attempt may hold that attempt's bad bytes.
-    emit message(QStringLiteral("md5 sum for the patch of %1 failed, fetching the file whole").arg(fileSpec.relativePath));
-    dropPatch(!downloadTask->wasResumed());
+    if (!downloadTask->unavailable())
+        emit message(QStringLiteral("The patch for %1 is not the one the index lists").arg(fileSpec.relativePath));
+    dropPatch();
 }
 
-void DownloadFileTaskSpecification::onPatchApplied(bool applied, bool badPatch, PatchApplyTaskSpecification* apply)
+void DownloadFileTaskSpecification::onPatchApplied(bool applied, PatchApplyTaskSpecification* apply)
 {
     if (applied || endIfCancelRequested(apply))
         return;
-    // A local failure (a full disk, an unreadable installed copy) is no fault of the mirror.
-    dropPatch(badPatch);
+    dropPatch();
 }
 
-void DownloadFileTaskSpecification::dropPatch(bool charged)
+void DownloadFileTaskSpecification::dropPatch()
 {
-    if (charged) {
-        const QString mirror = downloadTask->usedMirror().name;
-        emit message(QStringLiteral("The patch for %1 from mirror %2 is bad: the mirror is dropped, the file "
-                                    "fetched whole").arg(fileSpec.relativePath, mirror));
-        mirrors->removeMirror(mirror);
-    }
+    emit message(QStringLiteral("%1 is fetched whole").arg(fileSpec.relativePath));
+    if (patchFailures->add())
+        emit message(QStringLiteral("%1 patches failed: the rest of the update fetches whole files")
+                         .arg(PatchFailures::maxFailures));
     patchDropped = true;
     reset();
     makeSubtasksAndStart();

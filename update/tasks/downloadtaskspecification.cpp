@@ -12,32 +12,7 @@
 #include <QRegularExpression>
 #include <QTimerEvent>
 
-#include <cerrno>
-#include <cstring>
-
 #include <unistd.h>
-
-namespace {
-
-// Writes all of it; false, with the system's words, when the disk refuses (a short write
-// is followed by one that says why).
-bool writeAll(int fd, const char* data, qint64 size, QString* refusal)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, std::size_t(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            *refusal = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : EIO));
-            return false;
-        }
-        data += written;
-        size -= written;
-    }
-    return true;
-}
-
-} // namespace
 
 DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
                                                      const QString& remotePath, const QString& localPath,
@@ -228,20 +203,18 @@ void DownloadTaskSpecification::onMetaDataChanged()
             onDownloadProgress(0, length.toLongLong());
         return;
     }
-    if (missingAllowed && (status.toInt() == 404 || status.toInt() == 410)) {
-        endMissing();
-        return;
-    }
-    mirrors->removeMirror(mirror.name);
-    errorRetry(QStringLiteral("%1 returned %2").arg(currentUrl(), QString::number(status.toInt())));
+    const QString text = QStringLiteral("%1 returned %2").arg(currentUrl(), QString::number(status.toInt()));
+    if (!optional)
+        mirrors->removeMirror(mirror.name);
+    errorRetry(text);
 }
 
-void DownloadTaskSpecification::endMissing()
+void DownloadTaskSpecification::endUnavailable(const QString& why)
 {
-    emit message(QStringLiteral("%1 is not on mirror %2").arg(currentUrl(), mirror.name));
+    emit message(QStringLiteral("%1: fetched without it").arg(why));
     resetDownload(); // the reply goes, and with it the connection's request
     QFile::remove(localPath);
-    missing = true;
+    notFetched = true;
     finish();
 }
 
@@ -309,7 +282,7 @@ bool DownloadTaskSpecification::readAvailable()
         if (exceedsLimit(resumeOffset + bytesReceived + count))
             return false;
         QString refusal;
-        if (!writeAll(file.handle(), buffer, count, &refusal))
+        if (!writeAllTo(file.handle(), buffer, count, &refusal))
             return localWriteFailed(refusal);
         contentHash.addData(QByteArrayView(buffer, count));
         bytesReceived += count;
@@ -361,7 +334,8 @@ void DownloadTaskSpecification::onDownloadFinished()
         return;
     case QNetworkReply::AuthenticationRequiredError: {
         const QString text = replyError();
-        mirrors->removeMirror(mirror.name);
+        if (!optional)
+            mirrors->removeMirror(mirror.name);
         reply->close();
         errorRetry(text);
         return;
@@ -385,6 +359,10 @@ void DownloadTaskSpecification::downloadFinished()
 
 bool DownloadTaskSpecification::errorRetry(const QString& text)
 {
+    if (optional) {
+        endUnavailable(text);
+        return true;
+    }
     mirrors->addMirrorError(mirror.name);
     resetDownload();
     emit message(text);
@@ -398,6 +376,10 @@ bool DownloadTaskSpecification::errorRetry(const QString& text)
 bool DownloadTaskSpecification::localWriteFailed(const QString& reason)
 {
     const QString text = QStringLiteral("Could not write %1: %2").arg(localPath, reason);
+    if (optional) {
+        endUnavailable(text);
+        return false;
+    }
     resetDownload();
     QFile::remove(localPath);
     if (++localWriteFailures > maxLocalWriteRetries) {
@@ -455,7 +437,7 @@ void DownloadTaskSpecification::reset()
     // A reset fetches the file again from its first byte.
     QFile::remove(localPath);
     resumed = false;
-    missing = false;
+    notFetched = false;
     TaskSpecification::reset();
 }
 
@@ -470,6 +452,9 @@ void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloa
     downloading = false;
     if (state != Running || !reply)
         return;
+    // Held back by the cap, it waits for its share: nothing is idle about that.
+    if (throttle.isActive())
+        idleTicks = 0;
     if (++idleTicks > mirror.timeout) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
         return;

@@ -13,13 +13,14 @@ class QNetworkReply;
 
 // Fetches one file from a mirror into a local file. Every failure is charged to the
 // mirror that caused it and retried on a freshly chosen one, until the registry has no
-// mirror left. The file is written in pieces as data arrives, and hashed (MD5) on the way,
+// mirror left (but for an optional file, below). The file is written in pieces as data arrives, and hashed (MD5) on the way,
 // so that its check need not read it again. A file of known size that an earlier attempt
 // left part of (in this run or an earlier one) is continued with a range request; a
 // mirror that answers with the whole file, or with another part, starts it again. A
 // mirror that sends more than the file's size (or, for a file of unknown size, more than
 // its limit), that sends nothing for its timeout, or that trickles slower than the
-// minimum speed over a window is abandoned.
+// minimum speed over a window is abandoned. A download the bandwidth cap holds back is
+// neither idle nor slow while it waits for its share.
 class DownloadTaskSpecification : public TaskSpecification
 {
     Q_OBJECT
@@ -51,10 +52,12 @@ public:
     void setResumeAllowed(bool allowed) { resumeAllowed = allowed; }
     // For a file of unknown size: the most a mirror may send (0: no limit).
     void setSizeLimit(qint64 bytes) { sizeLimit = bytes; }
-    // For a file a mirror need not have (a patch): a mirror that answers it has not (404,
-    // 410) is not charged, and the task finishes with wasMissing() and no file.
-    void setMissingAllowed(bool allowed) { missingAllowed = allowed; }
-    bool wasMissing() const { return missing; }
+    // For a file that only saves work (a patch, the patch index): it gets one attempt, and
+    // whatever goes wrong with it (any status but 200, a network error, a stall, more than
+    // its size or limit, a refusal of the local disk) charges no mirror: the task finishes
+    // with unavailable() and no file.
+    void setOptional(bool isOptional) { optional = isOptional; }
+    bool unavailable() const { return notFetched; }
     // The URL of remotePath below a mirror's base URL, every path segment percent-encoded.
     static QUrl fileUrl(const QString& mirrorUrl, const QString& remotePath);
 
@@ -86,7 +89,8 @@ private:
     void startFromZero();
     bool continuesFile(const QByteArray& contentRange) const;
     bool errorRetry(const QString& text);
-    void endMissing();
+    // An optional file that could not be fetched: the task finishes without it.
+    void endUnavailable(const QString& why);
     bool localWriteFailed(const QString& reason);
     void resetDownload();
     // Stops waiting for a free mirror slot: nothing starts an attempt afterwards.
@@ -120,8 +124,8 @@ private:
     qint64 resumeOffset = 0; // bytes the file held when this attempt continued it
     bool resumeAllowed = true;
     bool resumed = false;
-    bool missingAllowed = false;
-    bool missing = false;
+    bool optional = false;
+    bool notFetched = false;
     int localWriteFailures = 0;
     QBasicTimer throttle; // the next read when the bandwidth cap held this one back
     int windowTicks = 0;

@@ -66,7 +66,8 @@ public:
     {
         const QByteArray name = QFile::encodeName(path);
         ::unlink(name.constData());
-        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        // As any new file (the umask applies): the mode a download gets.
+        fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0)
             return fail(systemError(QStringLiteral("Cannot create"), path), error);
         if (size > 0) {

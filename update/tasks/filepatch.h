@@ -56,7 +56,7 @@ enum class Outcome {
 };
 
 // Applies the patch file to the base file, writing the result to resultPath (created anew,
-// mode 0600, its blocks reserved before any byte is written, flushed). The result must have
+// mode 0666 less the umask, as a download's, its blocks reserved before any byte is written, flushed). The result must have
 // exactly expectedSize bytes: a patch that would write more or fewer is refused, and
 // nothing beyond expectedSize is ever written or held in memory (the three files are
 // mapped, not read). When applied, md5 receives the result's MD5 (hex); otherwise the

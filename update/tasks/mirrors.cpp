@@ -117,8 +117,10 @@ void Mirrors::addMirrorError(const QString& name)
 void Mirrors::removeMirror(const QString& name)
 {
     const int index = getMirrorIndex(name);
-    if (index >= 0)
-        mirrors.remove(index);
+    if (index < 0)
+        return;
+    emit message(QStringLiteral("Mirror %1 dropped from this update").arg(name));
+    mirrors.remove(index);
 }
 
 void Mirrors::calcUseStats(int& capacity, int& inUse) const

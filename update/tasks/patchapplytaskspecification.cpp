@@ -4,9 +4,62 @@
 #include "filepatch.h"
 #include "patchindextaskspecification.h"
 
+#include "sessionentry.h"
+
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Copies the installed file to copyPath, hashing it on the way (MD5, hex): what the patch
+// starts from is then this private copy, which nothing else changes.
+bool copyInstalledFile(const QString& installedPath, const QString& copyPath, QString* md5, QString* error)
+{
+    constexpr qint64 pieceSize = 1 << 20;
+    const int source = ::open(QFile::encodeName(installedPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info{};
+    if (source < 0 || ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = QStringLiteral("Cannot read the installed copy %1").arg(installedPath);
+        if (source >= 0)
+            ::close(source);
+        return false;
+    }
+    const int copy = openSessionFile(copyPath, false);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    QByteArray piece(pieceSize, Qt::Uninitialized);
+    bool ok = copy >= 0;
+    QString refusal = copy < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+    while (ok) {
+        const ssize_t got = ::read(source, piece.data(), std::size_t(pieceSize));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            if (!ok)
+                refusal = QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        hash.addData(QByteArrayView(piece.constData(), got));
+        ok = writeAllTo(copy, piece.constData(), got, &refusal);
+    }
+    ::close(source);
+    if (copy >= 0 && ::close(copy) != 0 && ok) {
+        ok = false;
+        refusal = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (!ok)
+        *error = QStringLiteral("Could not copy the installed %1 to %2: %3").arg(installedPath, copyPath, refusal);
+    *md5 = QString::fromLatin1(hash.result().toHex());
+    return ok;
+}
+
+} // namespace
 
 PatchApplyFunc::PatchApplyFunc(const FileDownloadSpecification& file, const QString& appRoot, const QString& tempDir)
     : file(file), appRoot(appRoot), tempDir(tempDir)
@@ -17,22 +70,23 @@ bool PatchApplyFunc::run()
 {
     const QString patch = tempDir + QLatin1Char('/') + PatchIndexTaskSpecification::localPatch(file);
     const QString result = tempDir + QLatin1Char('/') + file.patchedPath();
-    // Made under a name of its own and renamed once checked: a stop half-way leaves nothing
-    // that looks like a download.
+    // Made under names of their own, and the result renamed once checked: a stop half-way
+    // leaves nothing that looks like a download.
+    const QString base = patch + QLatin1String(".base");
     const QString partial = patch + QLatin1String(".result");
     QString md5;
     QString error;
-    const FilePatch::Outcome outcome = FilePatch::apply(appRoot + QLatin1Char('/') + file.installedPath, patch,
-                                                        partial, qint64(qMin<quint64>(file.resultSize, INT64_MAX)),
-                                                        &md5, &error);
-    if (outcome != FilePatch::Outcome::Applied) {
+    bool applied = false;
+    if (!copyInstalledFile(appRoot + QLatin1Char('/') + file.installedPath, base, &md5, &error)) {
         emit message(error);
-        if (outcome == FilePatch::Outcome::Refused)
-            emit patchRefused();
+    } else if (md5 != file.installedMd5) {
+        emit message(QStringLiteral("The installed %1 changed after the lists were made").arg(file.installedPath));
+    } else if (FilePatch::apply(base, patch, partial, qint64(qMin<quint64>(file.resultSize, INT64_MAX)), &md5, &error) !=
+               FilePatch::Outcome::Applied) {
+        emit message(error);
     } else if (md5 != file.resultMd5) {
         emit message(QStringLiteral("The patch for %1 makes a file with MD5 %2, not %3").arg(file.relativePath, md5,
                                                                                             file.resultMd5));
-        emit patchRefused();
     } else if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(result).constData()) != 0) {
         emit message(QStringLiteral("Could not rename %1 to %2").arg(partial, result));
     } else {
@@ -40,12 +94,11 @@ bool PatchApplyFunc::run()
                          .arg(file.relativePath)
                          .arg(file.patch.size)
                          .arg(file.size));
-        QFile::remove(patch);
-        return true;
+        applied = true;
     }
-    QFile::remove(partial);
-    QFile::remove(patch);
-    return false;
+    for (const QString& leftover : {base, partial, patch})
+        QFile::remove(leftover);
+    return applied;
 }
 
 PatchApplyTaskSpecification::PatchApplyTaskSpecification(const FileDownloadSpecification& file, const QString& tempDir,
@@ -56,18 +109,14 @@ PatchApplyTaskSpecification::PatchApplyTaskSpecification(const FileDownloadSpeci
 
 ASyncFunc* PatchApplyTaskSpecification::createFunction()
 {
-    patchRefused = false;
-    auto* function = new PatchApplyFunc(file, Configuration::getAppRootPath(), tempDir);
-    // Queued, as the result is: it arrives first.
-    connect(function, &PatchApplyFunc::patchRefused, this, [this] { patchRefused = true; });
-    return function;
+    return new PatchApplyFunc(file, Configuration::getAppRootPath(), tempDir);
 }
 
 void PatchApplyTaskSpecification::runDone(bool applied)
 {
     if (state != Running)
         return;
-    emit applyDone(applied, patchRefused, this);
+    emit applyDone(applied, this);
     if (state == Running)
         finish();
 }

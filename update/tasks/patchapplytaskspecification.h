@@ -6,7 +6,9 @@
 // Applies a downloaded patch to the installed copy of a file, on the thread pool, and
 // keeps the result only when its MD5 is the one the product ini gives: under the name the
 // whole download would have (or beside it, unpacked, for a packed entry), so that the
-// installation takes it as it takes a download.
+// installation takes it as it takes a download. The patch works on a private copy of the
+// installed file, taken and hashed first: an installed file that no longer has the MD5 the
+// lists recorded gets no patch, and one cut or changed meanwhile cannot reach the mapping.
 class PatchApplyFunc : public ASyncFunc
 {
     Q_OBJECT
@@ -14,10 +16,6 @@ class PatchApplyFunc : public ASyncFunc
 public:
     PatchApplyFunc(const FileDownloadSpecification& file, const QString& appRoot, const QString& tempDir);
     bool run() override;
-
-signals:
-    // Before a failed run's result: the patch itself was bad (not the local disk).
-    void patchRefused();
 
 private:
     FileDownloadSpecification file;
@@ -35,8 +33,8 @@ public:
 
 signals:
     // Emitted before the task settles (it always finishes): a slot may reset and restart the
-    // task's parent, to fetch the file whole. badPatch: the patch, not the local disk, failed.
-    void applyDone(bool applied, bool badPatch, PatchApplyTaskSpecification* task);
+    // task's parent, to fetch the file whole.
+    void applyDone(bool applied, PatchApplyTaskSpecification* task);
 
 protected:
     ASyncFunc* createFunction() override;
@@ -45,5 +43,4 @@ protected:
 private:
     FileDownloadSpecification file;
     QString tempDir;
-    bool patchRefused = false;
 };

@@ -5,7 +5,7 @@
 #include "sessionentry.h"
 
 #include <QFile>
-#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -35,7 +35,7 @@ void PatchIndexTaskSpecification::execute()
                                              configuration->tempDir + QLatin1Char('/') + localIndex(), -1, this, 1.0);
     download->setSizeLimit(maxIndexBytes);
     download->setResumeAllowed(false);
-    download->setMissingAllowed(true);
+    download->setOptional(true);
     addSubTask(download);
     state = Running;
     executeSubTasks();
@@ -43,9 +43,35 @@ void PatchIndexTaskSpecification::execute()
 
 void PatchIndexTaskSpecification::subtasksDone()
 {
-    if (getStateFromSubTasks() == Finished && !download->wasMissing())
+    if (getStateFromSubTasks() == Finished && !download->unavailable())
         assignPatches(configuration->tempDir + QLatin1Char('/') + localIndex());
     ComposedTaskSpecification::subtasksDone();
+}
+
+QHash<QString, FilePatch::IndexEntry> PatchIndexTaskSpecification::neededPatches(QFile& index) const
+{
+    QHash<QString, FilePatch::IndexEntry> patches; // by key
+    for (const FileDownloadSpecification& file : std::as_const(*downloadList)) {
+        if (!file.installedMd5.isEmpty())
+            patches.insert(FilePatch::IndexEntry{file.resultMd5, file.installedMd5, 0, {}}.key(), {});
+    }
+    QSet<QString> listed;
+    // A line longer than any index line is read in pieces, none of which parses.
+    char line[256];
+    FilePatch::IndexEntry entry;
+    while (index.readLine(line, sizeof line) > 0) {
+        if (!FilePatch::IndexEntry::parse(QByteArray::fromRawData(line, qsizetype(qstrlen(line))), &entry))
+            continue;
+        const auto patch = patches.find(entry.key());
+        if (patch == patches.end())
+            continue;
+        if (!listed.contains(entry.key()))
+            *patch = entry;
+        else if (patch->size != entry.size || patch->md5 != entry.md5)
+            *patch = {}; // two patches for one file: trusting either could waste the download
+        listed.insert(entry.key());
+    }
+    return patches;
 }
 
 void PatchIndexTaskSpecification::assignPatches(const QString& indexPath)
@@ -53,16 +79,11 @@ void PatchIndexTaskSpecification::assignPatches(const QString& indexPath)
     QFile index(indexPath);
     if (!index.open(QIODevice::ReadOnly))
         return;
-    QHash<QString, FilePatch::IndexEntry> patches; // by key
-    FilePatch::IndexEntry entry;
-    for (const QByteArray& text : index.read(maxIndexBytes).split('\n')) {
-        if (FilePatch::IndexEntry::parse(text, &entry))
-            patches.insert(entry.key(), entry);
-    }
+    const QHash<QString, FilePatch::IndexEntry> patches = neededPatches(index);
     int assigned = 0;
     for (FileDownloadSpecification& file : *downloadList) {
         const auto patch = patches.constFind(FilePatch::IndexEntry{file.resultMd5, file.installedMd5, 0, {}}.key());
-        if (patch != patches.cend() && quint64(patch->size) < file.size) {
+        if (patch != patches.cend() && !patch->target.isEmpty() && patch->size > 0 && quint64(patch->size) < file.size) {
             file.patch = *patch;
             ++assigned;
         }

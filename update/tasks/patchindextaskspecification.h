@@ -3,15 +3,21 @@
 #include "composedtaskspecification.h"
 #include "filespecifications.h"
 
+#include <QHash>
+
+class QFile;
 class Configuration;
 class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// Before the downloads: fetches the release's patch index (FilePatch::IndexEntry) once, and gives each download whose installed copy is the
-// base of a patch that makes the file that patch, when it is smaller than the download.
-// Without a download that has an installed copy, nothing is fetched; a mirror without an
-// index is not charged, and the downloads stay whole.
+// Before the downloads: fetches the release's patch index (FilePatch::IndexEntry) once, and
+// gives each download whose installed copy is the base of a patch that makes the file that
+// patch, when it is smaller than the download. Without a download that has an installed
+// copy, nothing is fetched. The index only saves work: whatever goes wrong with it (any
+// status, a network error, more than maxIndexBytes) charges no mirror and means no patches.
+// It is read as a stream, keeping only the lines a download needs; a patch listed twice
+// with other figures is not trusted at all.
 class PatchIndexTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -40,6 +46,9 @@ protected slots:
 
 private:
     void assignPatches(const QString& indexPath);
+    // The patches the index lists for the downloads (by key); those listed twice with other
+    // figures come out empty.
+    QHash<QString, FilePatch::IndexEntry> neededPatches(QFile& index) const;
 
     QList<FileDownloadSpecification>* downloadList; // not owned
     QNetworkAccessManager* networkManager;          // not owned

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -70,4 +71,20 @@ int openSessionFile(const QString& path, bool append)
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+bool writeAllTo(int fd, const char* data, qint64 size, QString* refusal)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, std::size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *refusal = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : EIO));
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
 }

@@ -21,3 +21,7 @@ QStringList clearSessionPath(const QString& root, const QString& relativePath);
 // following a link and without waiting on a FIFO; anything but a regular file is refused.
 // The descriptor, or -1 with errno set.
 int openSessionFile(const QString& path, bool append);
+
+// Writes all of it; false, with the system's words, when the disk refuses (a short write
+// is followed by one that says why).
+bool writeAllTo(int fd, const char* data, qint64 size, QString* refusal);
