@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -84,6 +85,15 @@ void UpdateProgramTest::runs_data()
     QTest::newRow("failed update, no screen: 3") << "no mirror" << QStringList{"--nouser", "client_linux_amd64", "101"}
                                                  << 3 << "There are no (more) known working mirrors available";
     QTest::newRow("leftovers of the last update") << "leftovers" << QStringList{"client_linux_amd64", "x"} << 1 << "";
+    // An earlier update recorded release 102: the server's offer of 101 does not take the
+    // installation back, but a person (or the client) naming 101 does.
+    QTest::newRow("the server offers an older version: 4")
+        << "recorded 102 stable" << QStringList{"--nouser"} << 4
+        << "The update server offers version 101, older than the installed version 102: nothing is installed.";
+    QTest::newRow("the same on another channel") << "recorded 102 beta" << QStringList{"--nouser"} << 0 << "";
+    QTest::newRow("an older version named")
+        << "recorded 102 stable" << QStringList{"--nouser", "client_linux_amd64", "101"} << 0
+        << "Installing version 101, older than the installed version 102, as asked";
 }
 
 void UpdateProgramTest::runs()
@@ -103,9 +113,17 @@ void UpdateProgramTest::runs()
                                  "imageformats/_old_libvx5extra.so"})
             QVERIFY(writeFile(install.filePath(name), "left over"));
     }
+    const TreeSnapshot before = scene->installed();
     QProcess process;
     if (setup == "no mirror")
         QVERIFY(writeFile(install.filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
+    if (setup.startsWith("recorded")) {
+        const QStringList record = setup.split(' ');
+        QSettings settings(install.filePath("update.ini"), QSettings::IniFormat);
+        settings.setValue("installed/version", record.at(1));
+        settings.setValue("installed/type", "client_linux_amd64");
+        settings.setValue("installed/channel", record.at(2));
+    }
     if (setup == "read-only")
         scene->startUpdaterWithoutWriteAccess(process, arguments, updateServer->address());
     else if (setup == "no server")
@@ -114,7 +132,8 @@ void UpdateProgramTest::runs()
         start(process, arguments);
     // Not waitForFinished: the mirror in this process must go on serving meanwhile.
     const bool ended = QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000);
-    const QString output = QString::fromLocal8Bit(process.readAll());
+    const QString output = QString::fromLocal8Bit(process.readAll()) +
+                           QString::fromUtf8(readAll(scene->stateDir() + "/voxmere/update.log"));
     QVERIFY2(ended, qPrintable(output));
     QCOMPARE(process.exitCode(), exitCode);
     QVERIFY2(output.contains(says), qPrintable(output));
@@ -128,7 +147,9 @@ void UpdateProgramTest::runs()
         QVERIFY(QFileInfo::exists(install.filePath("_old_readme.txt")));
         QVERIFY(QFileInfo::exists(install.filePath("imageformats/_old_libvx5extra.so")));
     }
-    if (setup.isEmpty() && exitCode == 0) {
+    if (setup.startsWith("recorded") && exitCode != 0)
+        QCOMPARE(scene->installed(), before);
+    if ((setup.isEmpty() || setup.startsWith("recorded")) && exitCode == 0) {
         TreeSnapshot installed = scene->installed();
         QVERIFY(installed.remove("_old_update") == 1 && installed.remove("client-started") == 1);
         QCOMPARE(installed, UpdateScene::expected(newerClient()));

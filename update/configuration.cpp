@@ -1,6 +1,7 @@
 #include "configuration.h"
 
 #include "updatechecker.h"
+#include "updateinidata.h"
 #include "userprompt.h"
 
 #include <QCoreApplication>
@@ -192,6 +193,17 @@ bool Configuration::getDefaultParameters()
     if (!getClientVersionFromString(latest.first, tr("Update server returned invalid version nr (%1)")))
         return false;
     versionName = latest.second;
+    versionOffered = true;
+    // A reply may be forged or stale: the server's offer never takes the installation back.
+    const std::optional<InstalledRelease> installed = UpdateIniData::installed();
+    if (installed && installed->isNewerThan(clientVersion, clientType, updateChannel)) {
+        failureExitCode = olderVersionExitCode;
+        emit fatalError(tr("The update server offers version %1, older than the installed version %2: nothing is "
+                           "installed.")
+                            .arg(clientVersion)
+                            .arg(installed->version));
+        return false;
+    }
     return true;
 }
 

@@ -61,6 +61,14 @@ public:
     QString proxy;
     int downloadConcurrency = 0;
     int maxKBps = 0; // what all downloads may receive together, in KB/s; 0: no cap
+    // The version was the update server's offer, not asked for by a person or the client.
+    bool versionOffered = false;
+    // The product ini named its release in signed lines (set once it passed its checks).
+    bool releaseNamesSigned = false;
+    // The exit code when the configuration fails: 1, or olderVersionExitCode.
+    int failureExitCode = 1;
+    // The update server offered a version older than the installed one.
+    static constexpr int olderVersionExitCode = 4;
 
 signals:
     void fatalError(QString errorMessage);

@@ -1,7 +1,8 @@
 // The updater's entry point: hands over to an updater that already runs, repairs what an
 // interrupted update left, loads the translations, reads what to install and shows the
 // window. Exit codes: 0 done (or another updater runs), 1 the configuration failed,
-// 2 the update could not be prepared.
+// 2 the update could not be prepared, 3 (without a screen) the update failed, 4 the update
+// server offered a version older than the installed one.
 #include "configuration.h"
 #include "mainwindow.h"
 #include "singleinstancechecker.h"
@@ -36,7 +37,7 @@ int main(int argc, char* argv[])
     if (window.handedOver())
         return 0;
     if (!configuration.parseCommandLineOptions())
-        return 1;
+        return configuration.failureExitCode;
     if (configuration.startMode == 1)
         QTimer::singleShot(autoStartDelayMs, &window, SLOT(onAutoStartUpdate()));
     window.setUIToConfigSpecs();

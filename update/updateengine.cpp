@@ -102,6 +102,12 @@ bool UpdateEngine::initialize()
             UpdateIniData::cleanup();
         }
     }
+    const std::optional<InstalledRelease> installed = UpdateIniData::installed();
+    if (installed && installed->isNewerThan(configuration->clientVersion, configuration->clientType,
+                                            configuration->updateChannel))
+        emit message(QStringLiteral("Installing version %1, older than the installed version %2, as asked")
+                         .arg(configuration->clientVersion)
+                         .arg(installed->version));
     const bool resumed = !directory.isEmpty();
     if (!configuration->initalizeStart(directory))
         return false;
@@ -251,11 +257,15 @@ void UpdateEngine::cleanup()
 {
     emit message(QStringLiteral("Remove temporary files..."));
     QString directory;
-    if (UpdateIniData::get(nullptr, nullptr, &directory)) {
-        if (UpdateIniData::sessionDirectoryProblem(directory).isEmpty())
-            removeSessionDirectory(directory); // what is left stays
-        UpdateIniData::cleanup();
-    }
+    if (UpdateIniData::get(nullptr, nullptr, &directory) && UpdateIniData::sessionDirectoryProblem(directory).isEmpty())
+        removeSessionDirectory(directory); // what is left stays
+    // The session record goes and the release is recorded in one write: a crash before it
+    // resumes the session, which ends here again.
+    const InstalledRelease release{configuration->clientVersion, configuration->clientType,
+                                   InstalledRelease::channelName(configuration->updateChannel),
+                                   configuration->releaseNamesSigned};
+    if (!UpdateIniData::complete(release))
+        emit message(QStringLiteral("Could not record the installed release in %1").arg(UpdateIniData::filename()));
     emit message(QStringLiteral("Temporary files removed."));
 }
 

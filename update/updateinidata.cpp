@@ -13,8 +13,24 @@
 namespace {
 
 const QString group = QStringLiteral("current");
+const QString installedGroup = QStringLiteral("installed");
 
 } // namespace
+
+QString InstalledRelease::channelName(UpdateChannel channel)
+{
+    switch (channel) {
+    case Beta: return QStringLiteral("beta");
+    case Alpha: return QStringLiteral("alpha");
+    case Stable: break;
+    }
+    return QStringLiteral("stable");
+}
+
+bool InstalledRelease::isNewerThan(int otherVersion, const QString& otherType, UpdateChannel otherChannel) const
+{
+    return otherVersion < version && otherType == type && channelName(otherChannel) == channel;
+}
 
 QString UpdateIniData::filename()
 {
@@ -55,6 +71,34 @@ void UpdateIniData::cleanup()
     QSettings settings(filename(), QSettings::IniFormat);
     settings.remove(group);
     writeDurably(settings);
+}
+
+bool UpdateIniData::complete(const InstalledRelease& release)
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.remove(group);
+    settings.beginGroup(installedGroup);
+    settings.setValue(QStringLiteral("version"), release.version);
+    settings.setValue(QStringLiteral("type"), release.type);
+    settings.setValue(QStringLiteral("channel"), release.channel);
+    settings.setValue(QStringLiteral("namesSigned"), release.namesSigned);
+    settings.endGroup();
+    return writeDurably(settings);
+}
+
+std::optional<InstalledRelease> UpdateIniData::installed()
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.beginGroup(installedGroup);
+    InstalledRelease release;
+    bool ok = false;
+    release.version = settings.value(QStringLiteral("version")).toString().toInt(&ok);
+    release.type = settings.value(QStringLiteral("type")).toString();
+    release.channel = settings.value(QStringLiteral("channel")).toString();
+    release.namesSigned = settings.value(QStringLiteral("namesSigned")).toString() == QLatin1String("true");
+    if (!ok || release.type.isEmpty() || release.channel.isEmpty())
+        return std::nullopt;
+    return release;
 }
 
 // Step 4 of durability.h: the settings writer flushes its new file before it renames it

@@ -1,8 +1,12 @@
 #include "updatelog.h"
 
+#include "sessionentry.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 QString UpdateLog::path()
 {
@@ -23,11 +27,18 @@ bool UpdateLog::open()
     const QString log = path();
     if (log.isEmpty() || !QDir().mkpath(QFileInfo(log).path()))
         return false;
+    // The previous run's log is kept when it can be; when not, the new one starts all the same.
     const QString previous = log + QLatin1String(".1");
     QFile::remove(previous);
     QFile::rename(log, previous);
-    file.setFileName(log);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+    // Never through a link, never waiting on a FIFO, a regular file only.
+    const int fd = openSessionFile(log, false);
+    if (fd < 0)
+        return false;
+    if (file.open(fd, QIODevice::WriteOnly | QIODevice::Text, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
 }
 
 void UpdateLog::append(const QString& line)

@@ -6,7 +6,9 @@
 // The Details log on disk, where users and support look for it after the window is gone:
 // $XDG_STATE_HOME/voxmere/update.log (~/.local/state/voxmere/update.log by default), never
 // inside the installation. Each run starts a new log; the previous run's is kept as
-// update.log.1. A log that cannot be written costs the update nothing.
+// update.log.1. The log is opened as the session's files are: never through a link, never
+// waiting on a FIFO, a regular file only. A log that cannot be written costs the update
+// nothing.
 class UpdateLog
 {
 public:

@@ -4,9 +4,12 @@
 #include "configuration.h"
 #include "downloadtaskspecification.h"
 #include "sessionentry.h"
+#include "updateinidata.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <optional>
 
 namespace {
 
@@ -60,31 +63,66 @@ QString IniDownloadTaskSpecification::localIniPath() const
     return configuration->tempDir + QLatin1Char('/') + configuration->clientType + QLatin1String(".ini");
 }
 
-QString IniDownloadTaskSpecification::releaseMismatch(const QString& path) const
+namespace {
+
+// The release a product ini names in its lines before the first section.
+struct ReleaseNames
 {
-    QFile ini(path);
-    if (!ini.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    QString version;
-    QString type;
-    // The keys stand before the first section; a few lines at most are read.
-    for (int line = 0; line < 16 && !ini.atEnd(); ++line) {
-        const QString text = QString::fromUtf8(ini.readLine(4096)).trimmed();
+    std::optional<QString> version;
+    std::optional<QString> type;
+    QString twice; // a key named more than once
+};
+
+ReleaseNames readReleaseNames(QFile& ini)
+{
+    ReleaseNames names;
+    for (bool first = true; !ini.atEnd(); first = false) {
+        QByteArray line = ini.readLine();
+        if (first && line.startsWith("\xEF\xBB\xBF"))
+            line.remove(0, 3); // a byte-order mark
+        const QString text = QString::fromUtf8(line).trimmed();
         if (text.startsWith(QLatin1Char('[')))
             break;
         const qsizetype equals = text.indexOf(QLatin1Char('='));
-        const QString key = text.left(equals).trimmed();
-        if (key == QLatin1String("version"))
-            version = text.mid(equals + 1).trimmed();
-        else if (key == QLatin1String("type"))
-            type = text.mid(equals + 1).trimmed();
+        if (equals < 0)
+            continue;
+        const QString key = text.left(equals).trimmed().toLower();
+        std::optional<QString>* value = key == QLatin1String("version") ? &names.version
+                                        : key == QLatin1String("type")  ? &names.type
+                                                                        : nullptr;
+        if (!value)
+            continue;
+        if (value->has_value())
+            names.twice = key;
+        *value = text.mid(equals + 1).trimmed();
     }
+    return names;
+}
+
+} // namespace
+
+QString IniDownloadTaskSpecification::releaseMismatch(const QString& path) const
+{
+    QFile ini(path);
+    if (!ini.open(QIODevice::ReadOnly))
+        return QStringLiteral("Cannot read %1").arg(path);
+    const ReleaseNames names = readReleaseNames(ini);
     const QString wanted = QString::number(configuration->clientVersion);
-    if ((version.isEmpty() || version == wanted) && (type.isEmpty() || type == configuration->clientType))
+    if (!names.twice.isEmpty())
+        return QStringLiteral("Product ini names its %1 twice").arg(names.twice);
+    const bool named = names.version && names.type;
+    configuration->releaseNamesSigned = named;
+    if (!named) {
+        const std::optional<InstalledRelease> installed = UpdateIniData::installed();
+        if (installed && installed->namesSigned)
+            return QStringLiteral("Product ini does not name its release (signed version= and type= lines), as the "
+                                  "installed release's did: an older one, refused");
+    }
+    const QString version = names.version.value_or(wanted);
+    const QString type = names.type.value_or(configuration->clientType);
+    if (version == wanted && type == configuration->clientType)
         return QString();
-    return QStringLiteral("Product ini is for %1 %2, not for %3 %4")
-        .arg(type.isEmpty() ? configuration->clientType : type, version.isEmpty() ? wanted : version,
-             configuration->clientType, wanted);
+    return QStringLiteral("Product ini is for %1 %2, not for %3 %4").arg(type, version, configuration->clientType, wanted);
 }
 
 void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)

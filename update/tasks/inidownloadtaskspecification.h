@@ -10,10 +10,12 @@ class QNetworkAccessManager;
 
 // Gets the product ini and its signature into the temporary directory and verifies the
 // signature. Copies left by an interrupted run are used on the first try; a failed
-// verification fetches both again, up to 1000 times. A signed product ini that names
-// another version or client type than the one asked for (keys "version" and "type" before
-// its first section; older releases have none) is another release: refused like a bad
-// signature, and the mirror that served it goes.
+// verification fetches both again, up to 1000 times. A signed product ini names its release
+// in the lines before its first section ("version" and "type"; keys read without regard to
+// case or the spaces around "="; older releases have none). One that names another version
+// or client type than the one asked for, names either twice, or names neither once the
+// installed release did (the publisher has moved on: an older ini replayed) is refused like
+// a bad signature, and the mirror that served it goes.
 class IniDownloadTaskSpecification : public ComposedTaskSpecification
 {
     Q_OBJECT
@@ -37,7 +39,8 @@ private slots:
 private:
     void makeSubtasksAndStart();
     QString localIniPath() const;
-    // Why the verified product ini is not the release asked for, or "".
+    // Why the verified product ini is not the release asked for, or "". Notes in the
+    // configuration whether it names its release.
     QString releaseMismatch(const QString& path) const;
 
     QNetworkAccessManager* networkManager; // not owned

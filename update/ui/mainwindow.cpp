@@ -197,7 +197,7 @@ void MainWindow::onFatalError(const QString& errorMessage)
 void MainWindow::onFatalConfigError(const QString& errorMessage)
 {
     prompt->showError(nullptr, tr("Error"), errorMessage);
-    exitFunction(1);
+    exitFunction(configuration->failureExitCode);
 }
 
 void MainWindow::onOtherInstanceActivate(const QString& message)
