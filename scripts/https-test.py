@@ -131,7 +131,7 @@ def main():
         untrusted = names[1:]
 
         problems = run_case(world, "trusted mirror", [url["trusted"]], 0, [])
-        if not problems and not all(protocol == "HTTP/2.0" for port, protocol, _, _ in world.served()):
+        if not problems and not all(protocol == "HTTP/2.0" for port, protocol, *_ in world.served()):
             problems.append("not everything was fetched over HTTP/2")
         problems += run_case(world, "trusted and self-signed mirrors", [url["trusted"], url["selfsigned"]], 0,
                              ["m2"])

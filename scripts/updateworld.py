@@ -48,6 +48,7 @@ def release_trees(updater):
         "data/obsolete.dat": random_bytes(300_000, 5),
         "readme.txt": b"Voxmere 1\n",
         "data/unchanged.bin": random_bytes(1_000_000, 6),
+        "sounds/voices.pak": random_bytes(1_000_000, 17),
         # Names that URLs and settings files treat specially, one of them packed.
         "names/#1 50% off?.txt": b"release A\n",
         "names/\u00fcn\u00efcode & [brackets];x=y.dat": random_bytes(200_000, 8),
@@ -60,6 +61,7 @@ def release_trees(updater):
         "libQtCore.so.4": random_bytes(420_000, 11),
         "vx5client_linux_amd64": point_release(a["vx5client_linux_amd64"], 12),
         "plugins/libvx5audio.so": point_release(a["plugins/libvx5audio.so"], 13),
+        "sounds/voices.pak": point_release(a["sounds/voices.pak"], 18),  # patched, not executable
         "plugins/lua_plugin/vx5events.lua": b"print('events 2')\n",
         "sounds/ringtones/ring.wav": a["sounds/old-ring.wav"],  # renamed
         "video/codecs/libvx5video.so": random_bytes(1_500_000, 14),  # new sub-directories
@@ -146,7 +148,7 @@ pid {nginx_dir}/nginx.pid;
 error_log {nginx_dir}/error.log;
 events {{ worker_connections 256; }}
 http {{
-  log_format served '$server_port $server_protocol $status $request_uri';
+  log_format served '$server_port $server_protocol $status $body_bytes_sent $request_uri';
   access_log {nginx_dir}/access.log served;
   client_body_temp_path {nginx_dir};
   proxy_temp_path {nginx_dir};
@@ -164,19 +166,20 @@ http {{
         shutil.rmtree(self.temp, ignore_errors=True)
 
     def served(self):
-        """The requests nginx answered so far: (port, protocol, status, path) each."""
+        """The requests nginx answered so far: (port, protocol, status, bytes, path) each."""
         with open(os.path.join(self.scratch, "nginx", "access.log")) as log:
-            return [tuple(line.split(" ", 3)) for line in log.read().splitlines()]
+            return [tuple(line.split(" ", 4)) for line in log.read().splitlines()]
 
-    def install_a(self, mirrors=None):
-        """mirrors: the mirrors' base URLs (default: the plain server on port), named m1, m2, ..."""
+    def install_a(self, mirrors=None, tree=None, settings="[update]\nstreams=3\n"):
+        """mirrors: the mirrors' base URLs (default: the plain server on port), named m1, m2, ...;
+        tree: the release installed (default: A); settings: update.ini."""
         for directory in (self.install, self.temp, self.runtime):
             shutil.rmtree(directory, ignore_errors=True)
             os.makedirs(directory)
         os.chmod(self.runtime, 0o700)
-        write_tree(self.install, self.a, modes=True)
+        write_tree(self.install, tree or self.a, modes=True)
         with open(os.path.join(self.install, "update.ini"), "w") as f:
-            f.write("[update]\nstreams=3\n")
+            f.write(settings)
         urls = mirrors or [f"http://127.0.0.1:{self.port}/"]
         with open(os.path.join(self.install, "mirrors.ini"), "w") as f:
             f.write(f"[mirrors]\nsize={len(urls)}\n" + "".join(f"{n}\\mirror=m{n}\n" for n in range(1, len(urls) + 1)) +
