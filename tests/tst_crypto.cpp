@@ -193,6 +193,11 @@ void CryptoTest::keyBlocksRoundTrip()
         QCOMPARE(exportKey(&loaded, type), exportKey(&testKey, type));
         rsa_free(&loaded);
     }
+    // The form without a size makes a key of 1024 bits and answers the library's code.
+    Rsa_key named;
+    QCOMPARE(create_key(&named), CRYPT_OK);
+    QCOMPARE(rsa_get_size(&named), namedKeyBits / 8);
+    rsa_free(&named);
 }
 
 void CryptoTest::readFileSizes()

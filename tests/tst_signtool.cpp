@@ -1,5 +1,6 @@
 // The publisher's signing tool as a publisher runs it: real key files, real signatures,
 // a disk that is full.
+#include "signing.h"
 #include "support/gzipfile.h"
 
 #include <QDir>
@@ -104,7 +105,11 @@ void SignToolTest::commands_data()
                                     << 0 << "wrote 3072-bit private key" << before;
     QTest::newRow("genkey, unsupported size")
         << "" << QStringList{"genkey", "--force", "--bits", "4096", "private.key", "public.key"} << false << 2
-        << "usage" << before;
+        << "--bits 4096: key sizes are 1024, 2048 and 3072 bits" << before;
+    // The fingerprint the release tool warns of is the test-and-demo pair's.
+    QTest::newRow("fingerprint of the test-and-demo key")
+        << "" << QStringList{"fingerprint", VX5_TEST_PRIVATE_KEY} << false << 0
+        << QStringLiteral("key fingerprint: %1").arg(testAndDemoKeyFingerprint) << before;
     QTest::newRow("genkey, disk full") << "" << QStringList{"genkey", "a.key", "b.key"} << true << 3
                                        << "Cannot write file: a.key" << before;
     QTest::newRow("genkey, public key unwritable")

@@ -545,18 +545,42 @@ void UpdateEngineTest::productIniOfAnotherRelease()
 
 void UpdateEngineTest::badCachedSignature_data()
 {
-    QTest::addColumn<bool>("cancelAtFailedCheck");
-    QTest::newRow("fetched again") << false;
-    QTest::newRow("a cancel at the failed check wins over the retry") << true;
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fetched again") << "fetched again";
+    QTest::newRow("a cancel at the failed check wins over the retry") << "cancel";
+    QTest::newRow("a release signed with another key") << "another key";
 }
 
 void UpdateEngineTest::badCachedSignature()
 {
-    QFETCH(bool, cancelAtFailedCheck);
+    QFETCH(QString, kind);
     publishBothInstallOlder();
+    const QString release = QDir(scene->mirrorDir()).filePath("101/" + productIni);
+    if (kind == "another key") {
+        // Said once, with the fingerprint of the key the updater holds, however often it retries.
+        crypt_init();
+        Rsa_key other;
+        create_key(&other, 1024);
+        save_key(&other, PK_PRIVATE, QFile::encodeName(QDir(scene->tempDir()).filePath("other.key")).constData());
+        rsa_free(&other);
+        signFile(QFile::encodeName(QDir(scene->tempDir()).filePath("other.key")).toStdString(),
+                 QFile::encodeName(release).toStdString());
+        int failures = 0;
+        const Outcome outcome = run(101, [&](const QString& text, UpdateEngine& engine) {
+            if (text.startsWith("Signature check failed for") && ++failures == 3)
+                engine.cancelUpdate();
+        });
+        Rsa_key builtIn;
+        load_key(&builtIn, PUBLIC_KEY, keyBlockSize);
+        const QString said = QStringLiteral("The signature of %1 does not match the key this updater was built with "
+                                            "(key fingerprint %2)").arg(productIni, QString::fromStdString(key_fingerprint(&builtIn)));
+        rsa_free(&builtIn);
+        QVERIFY(outcome.canceled);
+        QCOMPARE(outcome.log.filter(said).size(), 1);
+        return;
+    }
     const QString session = QDir(scene->tempDir()).filePath("voxmere_temp_7");
     QVERIFY(QDir().mkpath(session));
-    const QString release = QDir(scene->mirrorDir()).filePath("101/" + productIni);
     QFile cached(QDir(session).filePath(productIni));
     QVERIFY(cached.open(QIODevice::WriteOnly));
     cached.write(readAll(release) + "\n; changed after signing\n");
@@ -565,11 +589,11 @@ void UpdateEngineTest::badCachedSignature()
     UpdateIniData::modify(101, session, config->clientType);
 
     const Outcome outcome = run(101, [&](const QString& text, UpdateEngine& engine) {
-        if (cancelAtFailedCheck && text.startsWith("Signature check failed for"))
+        if (kind == "cancel" && text.startsWith("Signature check failed for"))
             engine.cancelUpdate();
     });
     QVERIFY(outcome.log.contains("Previous update session for v. 101 found"));
-    if (cancelAtFailedCheck) {
+    if (kind == "cancel") {
         QVERIFY(outcome.canceled);
         QVERIFY(!outcome.log.contains("Could not verify the product ini file. Retrying"));
         QCOMPARE(server->totalRequests(), 0);

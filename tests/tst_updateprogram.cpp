@@ -85,6 +85,8 @@ void UpdateProgramTest::runs_data()
     QTest::newRow("failed update, no screen: 3") << "no mirror" << QStringList{"--nouser", "client_linux_amd64", "101"}
                                                  << 3 << "There are no (more) known working mirrors available";
     QTest::newRow("leftovers of the last update") << "leftovers" << QStringList{"client_linux_amd64", "x"} << 1 << "";
+    QTest::newRow("--help, without a version server") << "no server" << QStringList{"--help"} << 0 << "usage: update";
+    QTest::newRow("-h") << "no server" << QStringList{"-h"} << 0 << "update TYPE VERSION";
     // An earlier update recorded release 102: the server's offer of 101 does not take the
     // installation back, but a person (or the client) naming 101 does.
     QTest::newRow("the server offers an older version: 4")

@@ -14,15 +14,37 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr int autoStartDelayMs = 2000;
 
+const char* const usage =
+    "usage: update                                    the latest version of the channel in update.ini\n"
+    "       update --nouser TYPE VERSION LABEL NEWS   as the client starts it (\"#\" for no label): starts\n"
+    "                                                 by itself, starts the client when done\n"
+    "       update TYPE VERSION                       a given version, started by a user\n"
+    "       update --help | -h                        this text\n"
+    "Reads update.ini and mirrors.ini beside the program. Exit codes: 0 done, 1 the command\n"
+    "line or settings are not usable, 2 the update cannot be prepared, 3 without a screen: the\n"
+    "update failed or was cancelled, 4 the update server offered an older version than the\n"
+    "installed one.\n";
+
+bool asksForHelp(int argc, char* argv[])
+{
+    return argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // Before anything that could query, hand over or need a screen.
+    if (asksForHelp(argc, argv)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
 
     // First: a running updater may still need its "_old_" copies to roll back.

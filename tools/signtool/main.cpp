@@ -19,6 +19,7 @@ const char* const usage =
     "                                           existing key files are kept unless --force\n"
     "  vx5-sign sign PRIVATE_KEY FILE           sign FILE, writing FILE.sig\n"
     "  vx5-sign verify PUBLIC_KEY FILE [SIG]    check FILE against SIG (default FILE.sig)\n"
+    "  vx5-sign fingerprint KEY                 the key pair's fingerprint (from either key)\n"
     "  vx5-sign --help\n"
     "Signatures are RSASSA-PSS with SHA-1 and an 8-byte salt. Exit codes: 0 done or valid,\n"
     "1 signature does not match or is malformed, 2 usage error (also: the same file twice,\n"
@@ -27,6 +28,7 @@ const char* const usage =
 struct KeyRequest
 {
     bool valid = false;
+    std::string refusal; // a mistake worth naming
     bool force = false;
     int bits = defaultKeyBits;
     std::string privatePath;
@@ -45,8 +47,10 @@ KeyRequest keyRequest(int argc, char* argv[])
         } else if (option == "--bits" && next + 1 < argc - 2) {
             char* end = nullptr;
             const long bits = std::strtol(argv[++next], &end, 10);
-            if (*end != '\0' || bits != static_cast<int>(bits) || !isSupportedKeySize(static_cast<int>(bits)))
+            if (*end != '\0' || bits != static_cast<int>(bits) || !isSupportedKeySize(static_cast<int>(bits))) {
+                request.refusal = std::string("--bits ") + argv[next] + ": key sizes are 1024, 2048 and 3072 bits";
                 return request;
+            }
             request.bits = static_cast<int>(bits);
         } else {
             return request;
@@ -89,6 +93,10 @@ int main(int argc, char* argv[])
     try {
         crypt_init();
         const KeyRequest request = command == "genkey" ? keyRequest(argc, argv) : KeyRequest();
+        if (!request.refusal.empty()) {
+            std::fprintf(stderr, "vx5-sign: %s\n", request.refusal.c_str());
+            return UsageError;
+        }
         if (request.valid) {
             const std::string refusal = keyPairRefusal(request.privatePath, request.publicPath, request.force);
             if (!refusal.empty()) {
@@ -96,12 +104,17 @@ int main(int argc, char* argv[])
                 return UsageError;
             }
             generateKeyPair(request.privatePath, request.publicPath, request.bits);
-            std::printf("wrote %d-bit private key %s and public key %s\n", request.bits, request.privatePath.c_str(),
-                        request.publicPath.c_str());
+            std::printf("wrote %d-bit private key %s and public key %s\nkey fingerprint: %s\n", request.bits,
+                        request.privatePath.c_str(), request.publicPath.c_str(),
+                        keyFileFingerprint(request.publicPath).c_str());
             return Ok;
         }
         if (command == "sign" && argc == 4) {
             std::printf("wrote %s\n", signFile(argv[2], argv[3]).c_str());
+            return Ok;
+        }
+        if (command == "fingerprint" && argc == 3) {
+            std::printf("key fingerprint: %s\n", keyFileFingerprint(argv[2]).c_str());
             return Ok;
         }
         if (command == "verify" && (argc == 4 || argc == 5))

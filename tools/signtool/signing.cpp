@@ -126,6 +126,13 @@ std::string signFile(const std::string& privateKeyPath, const std::string& fileP
     return signaturePath;
 }
 
+std::string keyFileFingerprint(const std::string& keyPath)
+{
+    Key key;
+    loadKeyFile(key, keyPath);
+    return key_fingerprint(&key.key);
+}
+
 Verification verifyFile(const std::string& publicKeyPath, const std::string& filePath,
                         const std::string& signaturePath, std::string* malformedReason)
 {

@@ -19,6 +19,13 @@ void generateKeyPair(const std::string& privatePath, const std::string& publicPa
 // Signs the file with the private key, writing FILE.sig; returns the signature's path.
 std::string signFile(const std::string& privateKeyPath, const std::string& filePath);
 
+// The fingerprint of the key in a key file (private or public), as key_fingerprint gives it.
+std::string keyFileFingerprint(const std::string& keyPath);
+
+// The fingerprint of the project's test-and-demo key pair (tools/keys/): its private key is
+// public, so nothing it signs is worth trusting.
+constexpr char testAndDemoKeyFingerprint[] = "1f75 8d8f ea44 558c 71d8 6ce8 d7d6 0284 c7bf 8f4c";
+
 // Checks the file against the signature. malformedReason receives the library's text
 // when the signature cannot be one at all (empty, cut, too long).
 Verification verifyFile(const std::string& publicKeyPath, const std::string& filePath,

@@ -92,9 +92,12 @@ bool CheckSigFunc::checkRSA()
                             reinterpret_cast<unsigned char*>(signature.data()),
                             static_cast<unsigned long>(signature.size()));
     } catch (const crypt_exception&) {
-        // A malformed signature counts as a failed check; its text is not shown.
+        // A malformed signature (another length than the key's) counts as a failed check;
+        // its text is not shown.
         valid = false;
     }
+    if (!valid && !signature.isEmpty())
+        emit keyMismatch();
     rsa_free(&key);
     return valid;
 }
@@ -118,7 +121,10 @@ void CheckSignatureTaskSpecification::execute()
 
 ASyncFunc* CheckSignatureTaskSpecification::createFunction()
 {
-    return new CheckSigFunc(filePath, md5);
+    auto* function = new CheckSigFunc(filePath, md5);
+    // Queued, as the result is: it arrives first.
+    connect(function, &CheckSigFunc::keyMismatch, this, &CheckSignatureTaskSpecification::keyMismatch);
+    return function;
 }
 
 void CheckSignatureTaskSpecification::runDone(bool pass)

@@ -27,6 +27,11 @@ public:
     // The file's MD5 (lower-case hex), or an empty text when it cannot be read whole.
     QString fileMd5();
 
+signals:
+    // Before a failed signature check's result: there was a signature, but not one the
+    // built-in key makes for this file (another key signed it, or the file changed after).
+    void keyMismatch();
+
 private:
     bool checkMD5();
     bool checkRSA();
@@ -58,6 +63,8 @@ public slots:
     void execute() override;
 
 signals:
+    // As CheckSigFunc's, before checkDone.
+    void keyMismatch();
     // Emitted before the task settles: a slot may reset and restart the task's parent.
     void checkDone(bool pass, CheckSignatureTaskSpecification* task);
 

@@ -97,6 +97,12 @@ bool isSupportedKeySize(int bits)
     return bits == 1024 || bits == 2048 || bits == largestKeyBits;
 }
 
+int create_key(Rsa_key* key)
+{
+    create_key(key, namedKeyBits);
+    return CRYPT_OK;
+}
+
 void create_key(Rsa_key* key, int bits)
 {
     if (!isSupportedKeySize(bits))
@@ -124,6 +130,24 @@ void export_key_block(Rsa_key* key, int type, unsigned char* block)
     std::memset(block, 0, keyBlockSize);
     unsigned long length = keyBlockSize;
     check_err("rsa_export", rsa_export(block, &length, type, key));
+}
+
+std::string key_fingerprint(Rsa_key* key)
+{
+    unsigned char der[keyBlockSize];
+    unsigned long length = sizeof der;
+    check_err("rsa_export", rsa_export(der, &length, PK_PUBLIC, key));
+    unsigned char digest[20];
+    hash_msg(der, length, digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned n = 0; n < sizeof digest; ++n) {
+        if (n > 0 && n % 2 == 0)
+            text += ' ';
+        text += hex[digest[n] >> 4];
+        text += hex[digest[n] & 15];
+    }
+    return text;
 }
 
 void save_key(Rsa_key* key, int type, const char* fileName)

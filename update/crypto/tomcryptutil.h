@@ -55,6 +55,10 @@ bool verify_hash(Rsa_key* key, const unsigned char* digest, unsigned char* sig, 
 void sign_msg(Rsa_key* key, const unsigned char* msg, unsigned long len, unsigned char* out, unsigned long* outLen);
 // bits: 1024, 2048 or 3072 (isSupportedKeySize).
 bool isSupportedKeySize(int bits);
+// A key of namedKeyBits, as the layer has always made it; the library's code (CRYPT_OK:
+// any failure throws). The form of choice for new keys is the sized one below.
+constexpr int namedKeyBits = 1024;
+int create_key(Rsa_key* key);
 void create_key(Rsa_key* key, int bits);
 void load_key(Rsa_key* key, const unsigned char* in, unsigned long len);
 void load_key(Rsa_key* key, const char* fileName);
@@ -67,6 +71,9 @@ void write_file(const char* fileName, unsigned char* data, unsigned long len);
 
 // The key as a key block: the exported DER key, zero-padded to keyBlockSize bytes.
 void export_key_block(Rsa_key* key, int type, unsigned char* block);
+// The key's fingerprint: the SHA-1 of its public DER key in hex, in groups of four
+// ("3f2a 91c0 ..."); the private and the public key of a pair have the same one.
+std::string key_fingerprint(Rsa_key* key);
 
 // Writing in two steps, so that nothing half-written ever stands under a file's name and
 // several files can be written all or none: stage_file writes the bytes to a new file

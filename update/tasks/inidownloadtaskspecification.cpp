@@ -4,6 +4,7 @@
 #include "configuration.h"
 #include "downloadtaskspecification.h"
 #include "sessionentry.h"
+#include "tomcryptutil.h"
 #include "updateinidata.h"
 
 #include <QFile>
@@ -53,6 +54,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkShare);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this, &IniDownloadTaskSpecification::onSigCheckDone);
+    connect(check, &CheckSignatureTaskSpecification::keyMismatch, this, &IniDownloadTaskSpecification::reportKeyMismatch);
     addSubTask(check);
     state = Running;
     executeSubTasks();
@@ -123,6 +125,28 @@ QString IniDownloadTaskSpecification::releaseMismatch(const QString& path) const
     if (version == wanted && type == configuration->clientType)
         return QString();
     return QStringLiteral("Product ini is for %1 %2, not for %3 %4").arg(type, version, configuration->clientType, wanted);
+}
+
+void IniDownloadTaskSpecification::reportKeyMismatch()
+{
+    if (keyMismatchReported)
+        return;
+    keyMismatchReported = true;
+    QString fingerprint;
+    Rsa_key key;
+    try {
+        load_key(&key, PUBLIC_KEY, keyBlockSize);
+    } catch (const crypt_exception&) {
+        return;
+    }
+    try {
+        fingerprint = QString::fromStdString(key_fingerprint(&key));
+    } catch (const crypt_exception&) {
+    }
+    rsa_free(&key);
+    emit message(QStringLiteral("The signature of %1 does not match the key this updater was built with (key "
+                                "fingerprint %2): the release was signed with another key, or changed after signing")
+                     .arg(QFileInfo(localIniPath()).fileName(), fingerprint));
 }
 
 void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)

@@ -42,10 +42,12 @@ private:
     // Why the verified product ini is not the release asked for, or "". Notes in the
     // configuration whether it names its release.
     QString releaseMismatch(const QString& path) const;
+    void reportKeyMismatch();
 
     QNetworkAccessManager* networkManager; // not owned
     Mirrors* mirrors;                      // not owned
     Configuration* configuration;          // not owned
     int attempts = 0; // failed verifications so far; 0 on the first try
+    bool keyMismatchReported = false; // said once per update, however many tries follow
     DownloadTaskSpecification* iniDownload = nullptr; // this try's download of the ini, if any
 };
