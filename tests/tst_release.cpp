@@ -34,48 +34,64 @@ private slots:
     void badPatchesMakeNothing();
 };
 
-// Each row: the previous release (empty: none), the new one, the pack patterns, and what
-// the refusal says (empty: the release is made).
+// Each row: the previous release (empty: none), the new one, the pack patterns, a mistake
+// in the other inputs, and what the refusal says (empty: the release is made). A refusal
+// writes nothing.
 void ReleaseTest::refusals_data()
 {
     QTest::addColumn<ClientTree>("previous");
     QTest::addColumn<ClientTree>("tree");
     QTest::addColumn<QStringList>("pack");
+    QTest::addColumn<QString>("mistake");
     QTest::addColumn<QString>("refusal");
 
     const QByteArray x = "x";
     const QString longest(250, QLatin1Char('n')); // with "_new_": 255 bytes
     QTest::newRow("a file became a folder")
-        << ClientTree{{"sounds", x}} << ClientTree{{"sounds/ring.wav", x}} << QStringList()
+        << ClientTree{{"sounds", x}} << ClientTree{{"sounds/ring.wav", x}} << QStringList() << QString()
         << "sounds is a file in %1 and a folder now (it holds sounds/ring.wav); the updater cannot install that";
     QTest::newRow("a folder became a file")
-        << ClientTree{{"sounds/ring.wav", x}} << ClientTree{{"sounds", x}} << QStringList()
+        << ClientTree{{"sounds/ring.wav", x}} << ClientTree{{"sounds", x}} << QStringList() << QString()
         << "sounds is a folder in %1 (it holds sounds/ring.wav) and a file now; the updater cannot install that";
-    QTest::newRow("the longest name that fits") << ClientTree() << ClientTree{{"dir/" + longest, x}} << QStringList()
+    QTest::newRow("the longest name that fits") << ClientTree() << ClientTree{{"dir/" + longest, x}} << QStringList() << QString()
                                                 << "";
     QTest::newRow("a name too long for the staging copy")
-        << ClientTree() << ClientTree{{"dir/" + longest + "n", x}} << QStringList()
+        << ClientTree() << ClientTree{{"dir/" + longest + "n", x}} << QStringList() << QString()
         << "dir/" + longest + "n: the name " + longest + "n is longer than the 250 bytes the updater can install";
     QTest::newRow("a packed name too long for .gz")
-        << ClientTree() << ClientTree{{longest, x}} << QStringList{"n*"}
+        << ClientTree() << ClientTree{{longest, x}} << QStringList{"n*"} << QString()
         << longest + ": the name " + longest + " is longer than the 247 bytes the updater can install";
     QTest::newRow("a packed name holding the field separator")
-        << ClientTree() << ClientTree{{"lib::x.so", x}} << QStringList{"*.so"}
+        << ClientTree() << ClientTree{{"lib::x.so", x}} << QStringList{"*.so"} << QString()
         << "lib::x.so: the product ini cannot carry this name";
-    QTest::newRow("a backslash leading outside") << ClientTree() << ClientTree{{"..\\b.txt", x}} << QStringList()
+    QTest::newRow("a backslash leading outside") << ClientTree() << ClientTree{{"..\\b.txt", x}} << QStringList() << QString()
                                                  << "..\\b.txt: the product ini cannot carry this name";
     QTest::newRow("a file and its packed neighbour")
-        << ClientTree() << ClientTree{{"data", x}, {"data.gz", x}} << QStringList{"data"}
+        << ClientTree() << ClientTree{{"data", x}, {"data.gz", x}} << QStringList{"data"} << QString()
         << "data and data.gz would both be served as data.gz";
     QTest::newRow("a packed file where a folder must be")
-        << ClientTree() << ClientTree{{"x", x}, {"x.gz/y", x}} << QStringList{"x"}
+        << ClientTree() << ClientTree{{"x", x}, {"x.gz/y", x}} << QStringList{"x"} << QString()
         << "x would be served as x.gz, where x.gz/y needs a folder";
     QTest::newRow("a file named as the product ini")
-        << ClientTree() << ClientTree{{"client_linux_amd64.ini", x}} << QStringList()
+        << ClientTree() << ClientTree{{"client_linux_amd64.ini", x}} << QStringList() << QString()
         << "client_linux_amd64.ini would be downloaded over the product ini";
     QTest::newRow("names URLs and settings files treat specially")
         << ClientTree() << ClientTree{{"a#1.txt", x}, {"%41 b?.so", x}, {"\xc3\xbc;=[x].txt", x}, {"a\\b", x}}
-        << QStringList{"*.so"} << "";
+        << QStringList{"*.so"} << QString() << "";
+    QTest::newRow("a previous folder that does not exist")
+        << ClientTree() << ClientTree{{"a", x}} << QStringList() << "missing previous" << "--previous %1: no such folder";
+    QTest::newRow("a published release as the previous tree")
+        << ClientTree{{"client_linux_amd64.ini", x}, {"client_linux_amd64.ini.sig", x}, {"files/a", x}}
+        << ClientTree{{"a", x}} << QStringList() << QString()
+        << "--previous %1 is a published release (it holds client_linux_amd64.ini.sig); give the folder of that "
+           "version's files as installed";
+    QTest::newRow("a public key to sign with") << ClientTree() << ClientTree{{"a", x}} << QStringList() << "public key"
+                                               << "%2 holds a public key; signing needs the private key";
+    QTest::newRow("a changelog that is missing") << ClientTree() << ClientTree{{"a", x}} << QStringList()
+                                                 << "missing changelog" << "the changelog %2 is no file";
+    QTest::newRow("a name of the updater's own") << ClientTree() << ClientTree{{"_new_a", x}} << QStringList()
+                                                 << QString() << "_new_a: names beginning with _old_ or _new_ are the "
+                                                                 "updater's own";
 }
 
 void ReleaseTest::refusals()
@@ -83,6 +99,7 @@ void ReleaseTest::refusals()
     QFETCH(ClientTree, previous);
     QFETCH(ClientTree, tree);
     QFETCH(QStringList, pack);
+    QFETCH(QString, mistake);
     QFETCH(QString, refusal);
 
     QTemporaryDir dir;
@@ -95,11 +112,20 @@ void ReleaseTest::refusals()
     options.version = 7;
     options.privateKeyPath = QStringLiteral(VX5_TEST_PRIVATE_KEY);
     options.packPatterns = pack;
-    if (!previous.isEmpty())
+    if (!previous.isEmpty() || mistake == "missing previous")
         options.previousTreeDirs << previousDir;
+    QString other; // the other input the mistake is about
+    if (mistake == "public key")
+        other = options.privateKeyPath = QStringLiteral(VX5_TEST_PUBLIC_KEY);
+    if (mistake == "missing changelog")
+        other = options.changelogPath = dir.filePath("changes.txt");
     ReleaseBuilder builder(options);
     QCOMPARE(builder.build(), refusal.isEmpty());
-    QCOMPARE(builder.errorString(), refusal.contains("%1") ? refusal.arg(previousDir) : refusal);
+    QCOMPARE(builder.errorString(), QString(refusal).replace("%1", previousDir).replace("%2", other));
+    if (!refusal.isEmpty()) {
+        QVERIFY(builder.inputMistake());
+        QVERIFY(!QFileInfo::exists(dir.filePath("mirror")));
+    }
 }
 
 // A library changed in a few places gets a patch (packed or not, the patch makes the file
@@ -151,7 +177,7 @@ void ReleaseTest::patchesFromEarlierReleases()
     QCOMPARE(QString::fromLatin1(readAll(patches + "index")).split('\n', Qt::SkipEmptyParts), index);
     options.makePatches = false;
     QVERIFY2(ReleaseBuilder(options).build(), "the same release without patches");
-    QVERIFY(!QFileInfo::exists(patches + "index"));
+    QVERIFY(!QFileInfo::exists(patches)); // the index and the patches
 }
 
 // Each row: how the patch is spoilt, and the size the result is expected to have (relative

@@ -1,11 +1,31 @@
 // The publisher's release tool: makes the mirror tree of one client version from its
 // files (see ReleaseBuilder).
 #include "releasebuilder.h"
+#include "signing.h"
+#include "tomcryptutil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
+
+#include <unistd.h>
+
+namespace {
+
+// A key that cannot be read is the builder's to report.
+bool signsWithTestKey(const QString& keyPath)
+{
+    try {
+        crypt_init();
+        return signingKeyFingerprint(QFile::encodeName(keyPath).toStdString()) == testAndDemoKeyFingerprint;
+    } catch (const crypt_exception&) {
+        return false;
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -15,7 +35,9 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Makes the mirror tree of one client version: MIRROR_DIR/VERSION/ with the signed product ini, "
-        "the files (chosen ones gzip-packed), the changelog, and patches from the previous versions' files."));
+        "the files (chosen ones gzip-packed), the changelog, and patches from the previous versions' files. "
+        "Checks every input before it writes anything (exit 2 for a mistake, 1 for a failure while writing); "
+        "on a terminal, says what it does file by file on standard error; ends with a summary."));
     parser.addHelpOption();
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Version number."),
                                            QStringLiteral("number"));
@@ -54,7 +76,7 @@ int main(int argc, char* argv[])
     options.version = parser.value(versionOption).toInt(&versionOk);
     options.patchLevel = parser.value(patchLevelOption).toInt(&levelOk);
     if (parser.positionalArguments().size() != 2 || !versionOk || !parser.isSet(keyOption)) {
-        std::fprintf(stderr, "vx5-release: give --version, --key, TREE and MIRROR_DIR (see --help)\n");
+        std::fprintf(stderr, "vx5-release: give --version (a number), --key, TREE and MIRROR_DIR (see --help)\n");
         return 2;
     }
     if (!levelOk || options.patchLevel < 1 || options.patchLevel > FilePatch::maxLevel()) {
@@ -72,11 +94,19 @@ int main(int argc, char* argv[])
     options.section = parser.value(sectionOption);
 
     ReleaseBuilder builder(options);
+    // Progress is for a person watching; a log or a pipe gets the result only.
+    if (::isatty(STDERR_FILENO))
+        builder.setProgress([](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
+    if (signsWithTestKey(options.privateKeyPath))
+        std::fprintf(stderr, "vx5-release: warning: %s is the project's test-and-demo key, whose private half is "
+                             "public: never publish a real release signed with it\n",
+                     qPrintable(options.privateKeyPath));
     if (!builder.build()) {
         std::fprintf(stderr, "vx5-release: %s\n", qPrintable(builder.errorString()));
-        return 1;
+        return builder.inputMistake() ? 2 : 1;
     }
     for (const QString& line : builder.log())
         std::printf("wrote %s\n", qPrintable(line));
+    std::printf("%s\n", qPrintable(builder.summary()));
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
+#include <QThreadPool>
 
 namespace {
 
@@ -50,37 +52,82 @@ QString PatchPublisher::patchPath(const FilePatch::IndexEntry& entry) const
     return QDir(patchDir).filePath(entry.fileName());
 }
 
-bool PatchPublisher::add(const QString& previousFile, const QString& file, const QString& md5, qint64 downloadSize)
+void PatchPublisher::add(const QString& previousFile, const QString& file, const QString& md5, qint64 downloadSize)
+{
+    jobs.append({previousFile, file, md5, downloadSize, {}, {}, {}});
+}
+
+void PatchPublisher::run(Job& job) const
 {
     QByteArray base;
     QByteArray target;
-    if (!readAll(previousFile, &base))
-        return fail(QStringLiteral("Could not read %1").arg(previousFile));
-    FilePatch::IndexEntry entry{md5, md5Of(base), 0, {}};
-    if (entry.base == md5 || entries.contains(entry.key()))
-        return true;
-    if (!readAll(file, &target))
-        return fail(QStringLiteral("Could not read %1").arg(file));
+    if (!readAll(job.previousFile, &base)) {
+        job.error = QStringLiteral("Could not read %1").arg(job.previousFile);
+        return;
+    }
+    job.entry = {job.md5, md5Of(base), 0, {}};
+    if (job.entry.base == job.md5)
+        return; // unchanged
+    if (!readAll(job.file, &target)) {
+        job.error = QStringLiteral("Could not read %1").arg(job.file);
+        return;
+    }
     // A fast attempt first: what it cannot make smaller than the download is new content
     // (random, compressed, encrypted) that no slower level helps much, and high levels take
     // a second per megabyte of such data.
     QString reason;
     const QByteArray probe = FilePatch::make(base, target, qMin(level, probeLevel), &reason);
-    const QByteArray patch = probe.isEmpty() || probe.size() >= downloadSize || level <= probeLevel
+    const QByteArray patch = probe.isEmpty() || probe.size() >= job.downloadSize || level <= probeLevel
                                  ? probe
                                  : FilePatch::make(base, target, level, &reason);
     if (patch.isEmpty())
-        return fail(QStringLiteral("Could not make a patch from %1 to %2: %3").arg(previousFile, file, reason));
-    if (patch.size() * 4 >= downloadSize * 3)
-        return true;
-    entry.size = patch.size();
-    entry.md5 = md5Of(patch);
-    const QString path = patchPath(entry);
-    if (!QDir().mkpath(patchDir) || !writeAll(path, patch))
-        return fail(QStringLiteral("Could not write %1").arg(path));
-    entries.insert(entry.key(), entry);
-    lines << QStringLiteral("%1 (from %2: %3 of %4 bytes)").arg(path, previousFile).arg(patch.size()).arg(downloadSize);
+        job.error = QStringLiteral("Could not make a patch from %1 to %2: %3").arg(job.previousFile, job.file, reason);
+    else if (patch.size() * 4 < job.downloadSize * 3)
+        job.patch = patch;
+}
+
+bool PatchPublisher::make(const std::function<void(const QString&)>& progress)
+{
+    QThreadPool pool;
+    pool.setMaxThreadCount(QThread::idealThreadCount());
+    for (Job& job : jobs) {
+        pool.start([this, &job, &progress] {
+            run(job);
+            if (!job.patch.isEmpty())
+                progress(QStringLiteral("patched %1 from %2: %3 of %4 bytes (%5%)")
+                             .arg(job.file, job.previousFile)
+                             .arg(job.patch.size())
+                             .arg(job.downloadSize)
+                             .arg(100.0 * double(job.patch.size()) / double(job.downloadSize), 0, 'f', 1));
+        });
+    }
+    pool.waitForDone();
+    for (Job& job : jobs) {
+        if (!job.error.isEmpty())
+            return fail(job.error);
+        if (job.patch.isEmpty() || entries.contains(job.entry.key()))
+            continue;
+        job.entry.size = job.patch.size();
+        job.entry.md5 = md5Of(job.patch);
+        const QString path = patchPath(job.entry);
+        if (!QDir().mkpath(patchDir) || !writeAll(path, job.patch))
+            return fail(QStringLiteral("Could not write %1").arg(path));
+        entries.insert(job.entry.key(), job.entry);
+        lines << QStringLiteral("%1 (from %2: %3 of %4 bytes)")
+                     .arg(path, job.previousFile)
+                     .arg(job.patch.size())
+                     .arg(job.downloadSize);
+    }
+    jobs.clear();
     return true;
+}
+
+qint64 PatchPublisher::patchBytes() const
+{
+    qint64 total = 0;
+    for (const FilePatch::IndexEntry& entry : entries)
+        total += entry.size;
+    return total;
 }
 
 bool PatchPublisher::writeIndex(const QSet<QString>& releaseMd5s)
@@ -99,8 +146,16 @@ bool PatchPublisher::writeIndex(const QSet<QString>& releaseMd5s)
             entries.insert(entry.key(), entry);
     }
     if (entries.isEmpty())
-        return !QFileInfo::exists(indexPath) || QFile::remove(indexPath) ||
-               fail(QStringLiteral("Could not remove %1").arg(indexPath));
+        return !QFileInfo::exists(patchDir) || QDir(patchDir).removeRecursively() ||
+               fail(QStringLiteral("Could not remove %1").arg(patchDir));
+    // Patches the index does not list help no one.
+    QSet<QString> listed{FilePatch::indexName()};
+    for (const FilePatch::IndexEntry& listedEntry : std::as_const(entries))
+        listed.insert(listedEntry.fileName());
+    for (const QString& name : QDir(patchDir).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!listed.contains(name) && !QFile::remove(QDir(patchDir).filePath(name)))
+            return fail(QStringLiteral("Could not remove %1").arg(QDir(patchDir).filePath(name)));
+    }
     QStringList keys = entries.keys();
     keys.sort();
     QByteArray index;

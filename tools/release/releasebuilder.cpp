@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <zlib.h>
 
@@ -152,46 +153,108 @@ bool ReleaseBuilder::isPacked(const QString& relativePath) const
     return false;
 }
 
-bool ReleaseBuilder::build()
+bool ReleaseBuilder::refuse(const QString& text)
 {
-    if (options.version <= 0)
-        return fail(QStringLiteral("the version must be a positive number"));
-    if (!QFileInfo(options.treeDir).isDir())
-        return fail(QStringLiteral("%1 is not a directory").arg(options.treeDir));
-    QString problem;
-    const QStringList files = treeFiles(options.treeDir, &problem);
-    if (!problem.isEmpty())
-        return fail(problem);
-    if (files.isEmpty())
-        return fail(QStringLiteral("%1 holds no files").arg(options.treeDir));
+    mistake = true;
+    return fail(text);
+}
 
-    if (!checkNames(files))
+bool ReleaseBuilder::checkPrevious(const QString& previous, const QStringList& files, QStringList* previousFiles)
+{
+    const QFileInfo info(previous);
+    if (!info.exists())
+        return refuse(QStringLiteral("--previous %1: no such folder").arg(previous));
+    if (!info.isDir())
+        return refuse(QStringLiteral("--previous %1 is not a folder").arg(previous));
+    // The mirror's copy of a release is no tree of a client version: its files lie below
+    // the section's folder, beside the product ini.
+    if (QFileInfo::exists(QDir(previous).filePath(options.clientType + QLatin1String(".ini.sig"))))
+        return refuse(QStringLiteral("--previous %1 is a published release (it holds %2.ini.sig); give the folder "
+                                     "of that version's files as installed")
+                          .arg(previous, options.clientType));
+    QString problem;
+    *previousFiles = treeFiles(previous, &problem);
+    if (!problem.isEmpty())
+        return refuse(problem);
+    if (previousFiles->isEmpty())
+        return refuse(QStringLiteral("--previous %1 holds no files").arg(previous));
+    return checkShapeAgainst(previous, *previousFiles, files);
+}
+
+bool ReleaseBuilder::checkInputs(QStringList* files, QHash<QString, QStringList>* previousTrees)
+{
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9_.-]*$"));
+    if (options.version <= 0)
+        return refuse(QStringLiteral("the version must be a positive number"));
+    if (!plainName.match(options.clientType).hasMatch())
+        return refuse(QStringLiteral("%1 is no client type (letters, digits, _, - and ., not first)").arg(options.clientType));
+    if (!QFileInfo(options.treeDir).isDir())
+        return refuse(QStringLiteral("%1 is not a directory").arg(options.treeDir));
+    QString problem;
+    *files = treeFiles(options.treeDir, &problem);
+    if (!problem.isEmpty())
+        return refuse(problem);
+    if (files->isEmpty())
+        return refuse(QStringLiteral("%1 holds no files").arg(options.treeDir));
+    if (!checkNames(*files))
         return false;
-    QHash<QString, QStringList> previousTrees;
     for (const QString& previous : options.previousTreeDirs) {
-        previousTrees[previous] = treeFiles(previous, &problem);
-        if (!problem.isEmpty())
-            return fail(problem);
-        if (!checkShapeAgainst(previous, previousTrees[previous], files))
+        if (!checkPrevious(previous, *files, &(*previousTrees)[previous]))
             return false;
     }
+    if (!options.changelogPath.isEmpty() && !QFileInfo(options.changelogPath).isFile())
+        return refuse(QStringLiteral("the changelog %1 is no file").arg(options.changelogPath));
+    try {
+        crypt_init();
+        signingKeyFingerprint(QFile::encodeName(options.privateKeyPath).toStdString()); // a private key, readable
+    } catch (const crypt_exception& e) {
+        return refuse(QString::fromLocal8Bit(e.what()));
+    }
+    // Every name must come back from the product ini as it goes in, before a file is written.
+    QList<Entry> names;
+    for (const QString& file : std::as_const(*files)) {
+        const QString key = keyOf(file);
+        names.append({key, key == file ? QStringLiteral("0::0") : QStringLiteral("0::0::0::0::") + file});
+    }
+    const QStringList deletes = deletedFiles(*files, *previousTrees);
+    QTemporaryDir scratch;
+    const QString trial = scratch.filePath(QStringLiteral("names.ini"));
+    if (!scratch.isValid() || !writeIniText(trial, names, deletes))
+        return fail(QStringLiteral("Could not write a trial product ini in %1").arg(QDir::tempPath()));
+    if (!verifyProductIni(trial, names, deletes))
+        return refuse(error);
+    return true;
+}
+
+QStringList ReleaseBuilder::deletedFiles(const QStringList& files, const QHash<QString, QStringList>& previousTrees) const
+{
+    // Deleted are the files of any earlier release given that this one has not, so that
+    // an installation of any of them ends up as this release.
+    QStringList deletes;
+    for (const QString& previous : options.previousTreeDirs) {
+        for (const QString& old : previousTrees.value(previous)) {
+            if (!files.contains(old) && !deletes.contains(old))
+                deletes << old;
+        }
+    }
+    deletes.sort();
+    return deletes;
+}
+
+bool ReleaseBuilder::build()
+{
+    timer.start();
+    QStringList files;
+    QHash<QString, QStringList> previousTrees;
+    if (!checkInputs(&files, &previousTrees))
+        return false;
 
     QList<Entry> entries;
     for (const QString& file : files) {
         if (!addFile(file, &entries))
             return false;
     }
-    // Deleted are the files of any earlier release given that this one has not, so that
-    // an installation of any of them ends up as this release.
-    QStringList deletes;
-    for (const QString& previous : options.previousTreeDirs) {
-        for (const QString& old : std::as_const(previousTrees[previous])) {
-            if (!files.contains(old) && !deletes.contains(old))
-                deletes << old;
-        }
-    }
-    deletes.sort();
-    if (!writeProductIni(entries, deletes) || !writePatches(files, previousTrees))
+    if (!writeProductIni(entries, deletedFiles(files, previousTrees)) || !writePatches(files, previousTrees))
         return false;
 
     if (!options.changelogPath.isEmpty()) {
@@ -201,6 +264,18 @@ bool ReleaseBuilder::build()
         lines << changelog;
     }
     return true;
+}
+
+QString ReleaseBuilder::summary() const
+{
+    return QStringLiteral("release %1: %2 files, %3 bytes (%4 to download whole), %5 patches (%6 bytes), in %7 s")
+        .arg(options.version)
+        .arg(published.size())
+        .arg(treeBytes)
+        .arg(downloadBytes)
+        .arg(patchesMade)
+        .arg(patchBytes)
+        .arg(double(timer.elapsed()) / 1000, 0, 'f', 1);
 }
 
 QString ReleaseBuilder::keyOf(const QString& relativePath) const
@@ -214,30 +289,33 @@ bool ReleaseBuilder::checkNames(const QStringList& files)
     // The folder is a path on the mirror, and no "\\" in it: the updater reads that as a separator.
     if (!isContainedRelativePath(section) || section.contains(QLatin1Char('\\')) ||
         section == QLatin1String("delete") || section == QLatin1String("General"))
-        return fail(QStringLiteral("%1 cannot be the folder of the files").arg(section));
+        return refuse(QStringLiteral("%1 cannot be the folder of the files").arg(section));
 
     const QStringList productIniNames{options.clientType + QLatin1String(".ini"),
                                       options.clientType + QLatin1String(".ini.sig")};
     QHash<QString, QString> fileOfKey;
     for (const QString& file : files) {
+        const QString name = QFileInfo(file).fileName();
+        if (name.startsWith(QLatin1String("_old_")) || name.startsWith(QLatin1String("_new_")))
+            return refuse(QStringLiteral("%1: names beginning with _old_ or _new_ are the updater's own").arg(file));
         const QString key = keyOf(file);
         const int extra = key == file ? stagingPrefixBytes : stagingPrefixBytes + int(packedSuffix.size());
         for (const QString& component : file.split(QLatin1Char('/'))) {
             if (QFile::encodeName(component).size() + extra > maxNameBytes)
-                return fail(QStringLiteral("%1: the name %2 is longer than the %3 bytes the updater can install")
+                return refuse(QStringLiteral("%1: the name %2 is longer than the %3 bytes the updater can install")
                                 .arg(file, component, QString::number(maxNameBytes - extra)));
         }
         // The downloads and the product ini share the updater's temporary directory.
         if (productIniNames.contains(key))
-            return fail(QStringLiteral("%1 would be downloaded over the product ini").arg(file));
+            return refuse(QStringLiteral("%1 would be downloaded over the product ini").arg(file));
         if (fileOfKey.contains(key))
-            return fail(QStringLiteral("%1 and %2 would both be served as %3").arg(fileOfKey.value(key), file, key));
+            return refuse(QStringLiteral("%1 and %2 would both be served as %3").arg(fileOfKey.value(key), file, key));
         fileOfKey.insert(key, file);
     }
     for (auto it = fileOfKey.cbegin(); it != fileOfKey.cend(); ++it) {
         for (const QString& ancestor : ancestorsOf(it.key())) {
             if (fileOfKey.contains(ancestor))
-                return fail(QStringLiteral("%1 would be served as %2, where %3 needs a folder")
+                return refuse(QStringLiteral("%1 would be served as %2, where %3 needs a folder")
                                 .arg(fileOfKey.value(ancestor), ancestor, it.value()));
         }
     }
@@ -253,14 +331,14 @@ bool ReleaseBuilder::checkShapeAgainst(const QString& previousDir, const QString
     for (const QString& file : files) {
         for (const QString& folder : ancestorsOf(file)) {
             if (before.contains(folder))
-                return fail(QStringLiteral("%1 is a file in %2 and a folder now (it holds %3); the updater "
+                return refuse(QStringLiteral("%1 is a file in %2 and a folder now (it holds %3); the updater "
                                            "cannot install that").arg(folder, previousDir, file));
         }
     }
     for (const QString& old : previousFiles) {
         for (const QString& folder : ancestorsOf(old)) {
             if (now.contains(folder))
-                return fail(QStringLiteral("%1 is a folder in %2 (it holds %3) and a file now; the updater "
+                return refuse(QStringLiteral("%1 is a folder in %2 (it holds %3) and a file now; the updater "
                                            "cannot install that").arg(folder, previousDir, old));
         }
     }
@@ -271,9 +349,6 @@ bool ReleaseBuilder::checkShapeAgainst(const QString& previousDir, const QString
 bool ReleaseBuilder::addFile(const QString& relativePath, QList<Entry>* entries)
 {
     const QString source = QDir(options.treeDir).filePath(relativePath);
-    const QFileInfo name(relativePath);
-    if (name.fileName().startsWith(QLatin1String("_old_")) || name.fileName().startsWith(QLatin1String("_new_")))
-        return fail(QStringLiteral("%1: names beginning with _old_ or _new_ are the updater's own").arg(relativePath));
     const QString md5 = md5Of(source);
     if (md5.isEmpty())
         return fail(QStringLiteral("Could not read %1").arg(source));
@@ -289,6 +364,7 @@ bool ReleaseBuilder::addFile(const QString& relativePath, QList<Entry>* entries)
             return fail(QStringLiteral("Could not copy %1 to %2").arg(source, target));
         entries->append({key, md5 + QLatin1String("::") + size});
         published.insert(relativePath, {md5, QFileInfo(source).size()});
+        progress(QStringLiteral("hashed %1 (%2 bytes)").arg(relativePath, size));
     } else {
         if (!gzipFile(source, target))
             return fail(QStringLiteral("Could not pack %1 into %2").arg(source, target));
@@ -296,7 +372,10 @@ bool ReleaseBuilder::addFile(const QString& relativePath, QList<Entry>* entries)
                                           relativePath}
                                   .join(QLatin1String("::"))});
         published.insert(relativePath, {md5, QFileInfo(target).size()});
+        progress(QStringLiteral("packed %1 (%2 to %3 bytes)").arg(relativePath, size).arg(QFileInfo(target).size()));
     }
+    treeBytes += QFileInfo(source).size();
+    downloadBytes += published.value(relativePath).downloadSize;
     lines << target;
     return true;
 }
@@ -310,25 +389,25 @@ bool ReleaseBuilder::writePatches(const QStringList& files, const QHash<QString,
             const Published facts = published.value(file);
             releaseMd5s.insert(facts.md5);
             for (const QString& previous : options.previousTreeDirs) {
-                if (previousTrees.value(previous).contains(file) &&
-                    !patches.add(QDir(previous).filePath(file), QDir(options.treeDir).filePath(file), facts.md5,
-                                 facts.downloadSize))
-                    return fail(patches.errorString());
+                if (previousTrees.value(previous).contains(file))
+                    patches.add(QDir(previous).filePath(file), QDir(options.treeDir).filePath(file), facts.md5,
+                                facts.downloadSize);
             }
         }
+        if (!patches.make(progress))
+            return fail(patches.errorString());
     }
-    // Without patches, an earlier run's index goes too.
+    // Without patches, an earlier run's index and patches go too.
     if (!patches.writeIndex(releaseMd5s))
         return fail(patches.errorString());
+    patchesMade = patches.made();
+    patchBytes = patches.patchBytes();
     lines << patches.log();
     return true;
 }
 
-bool ReleaseBuilder::writeProductIni(const QList<Entry>& entries, const QStringList& deletes)
+bool ReleaseBuilder::writeIniText(const QString& iniPath, const QList<Entry>& entries, const QStringList& deletes)
 {
-    const QString iniPath = QDir(releaseDir).filePath(options.clientType + QLatin1String(".ini"));
-    if (!prepareTarget(iniPath) || !prepareTarget(iniPath + QLatin1String(".sig")))
-        return fail(QStringLiteral("Could not write %1").arg(iniPath));
     {
         // The settings writer escapes keys as the updater's reader expects them.
         QSettings ini(iniPath, QSettings::IniFormat);
@@ -342,22 +421,28 @@ bool ReleaseBuilder::writeProductIni(const QList<Entry>& entries, const QStringL
         ini.endGroup();
         ini.sync();
         if (ini.status() != QSettings::NoError)
-            return fail(QStringLiteral("Could not write %1").arg(iniPath));
+            return false;
     }
     // The release names itself before the first section, where the signature covers it and
     // the updaters' readers, which read sections only, pass it by: an updater refuses a
     // signed product ini of another version or client type (an older release replayed).
     QFile written(iniPath);
     QSaveFile named(iniPath);
-    if (!written.open(QIODevice::ReadOnly) || !named.open(QIODevice::WriteOnly) ||
-        named.write("version=" + QByteArray::number(options.version) + "\ntype=" + options.clientType.toUtf8() +
-                    "\n" + written.readAll()) < 0 ||
-        !named.commit())
+    return written.open(QIODevice::ReadOnly) && named.open(QIODevice::WriteOnly) &&
+           named.write("version=" + QByteArray::number(options.version) + "\ntype=" + options.clientType.toUtf8() +
+                       "\n" + written.readAll()) >= 0 &&
+           named.commit();
+}
+
+bool ReleaseBuilder::writeProductIni(const QList<Entry>& entries, const QStringList& deletes)
+{
+    const QString iniPath = QDir(releaseDir).filePath(options.clientType + QLatin1String(".ini"));
+    if (!prepareTarget(iniPath) || !prepareTarget(iniPath + QLatin1String(".sig")) ||
+        !writeIniText(iniPath, entries, deletes))
         return fail(QStringLiteral("Could not write %1").arg(iniPath));
     if (!verifyProductIni(iniPath, entries, deletes))
         return false;
     try {
-        crypt_init();
         lines << iniPath << QString::fromStdString(signFile(QFile::encodeName(options.privateKeyPath).toStdString(),
                                                             QFile::encodeName(iniPath).toStdString()));
     } catch (const crypt_exception& e) {

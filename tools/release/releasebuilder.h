@@ -2,11 +2,14 @@
 
 #include "filepatch.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // What the publisher's release tool makes a release from.
 struct ReleaseOptions
@@ -34,21 +37,39 @@ struct ReleaseOptions
 //   <version>/<section>/<path>       the files, packed ones as <path>.gz
 //   <version>/changelog_client.txt
 //   <version>/patches/               patches from the previous trees' files (PatchPublisher)
+//
+// Every input is checked before anything is written: a mistake (a tree or --previous folder
+// that is missing, not a folder, or a published release rather than a client version's
+// files, names the updater could not install, a key that is no private key, a missing
+// changelog) writes nothing.
 class ReleaseBuilder
 {
 public:
     explicit ReleaseBuilder(const ReleaseOptions& options);
 
-    // True when the release was written; otherwise errorString() says why.
+    // True when the release was written; otherwise errorString() says why, and
+    // inputMistake() whether it was a mistake in the inputs (nothing written then).
     bool build();
     QString errorString() const { return error; }
+    bool inputMistake() const { return mistake; }
     // One line per file written, for the publisher to read.
     const QStringList& log() const { return lines; }
+    // Gets a line per file as it is hashed and copied, packed or patched (may be called
+    // from several threads at once).
+    void setProgress(std::function<void(const QString&)> report) { progress = std::move(report); }
+    // Files, bytes, patches and time of the release written.
+    QString summary() const;
 
 private:
-    bool fail(const QString& text);
-    bool isPacked(const QString& relativePath) const;
     using Entry = QPair<QString, QString>; // product ini key and value
+    bool fail(const QString& text);
+    bool refuse(const QString& text); // an input mistake
+    bool checkInputs(QStringList* files, QHash<QString, QStringList>* previousTrees);
+    bool checkPrevious(const QString& previous, const QStringList& files, QStringList* previousFiles);
+    QStringList deletedFiles(const QStringList& files, const QHash<QString, QStringList>& previousTrees) const;
+    // Writes the product ini's text (the names, then the sections) to path.
+    bool writeIniText(const QString& path, const QList<Entry>& entries, const QStringList& deletes);
+    bool isPacked(const QString& relativePath) const;
     // The product ini key of a file: its path, with ".gz" when it is served packed.
     QString keyOf(const QString& relativePath) const;
     bool checkNames(const QStringList& files);
@@ -63,7 +84,14 @@ private:
     ReleaseOptions options;
     QString releaseDir;
     QString error;
+    bool mistake = false;
     QStringList lines;
+    std::function<void(const QString&)> progress = [](const QString&) {};
+    QElapsedTimer timer;
+    qint64 treeBytes = 0;
+    qint64 downloadBytes = 0;
+    int patchesMade = 0;
+    qint64 patchBytes = 0;
     struct Published
     {
         QString md5;           // of the file itself

@@ -110,12 +110,28 @@ void generateKeyPair(const std::string& privatePath, const std::string& publicPa
     }
 }
 
+namespace {
+
+void loadPrivateKeyFile(Key& key, const std::string& path)
+{
+    loadKeyFile(key, path);
+    if (key.key.type != PK_PRIVATE)
+        throw crypt_exception(path + " holds a public key; signing needs the private key");
+}
+
+} // namespace
+
+std::string signingKeyFingerprint(const std::string& privateKeyPath)
+{
+    Key key;
+    loadPrivateKeyFile(key, privateKeyPath);
+    return key_fingerprint(&key.key);
+}
+
 std::string signFile(const std::string& privateKeyPath, const std::string& filePath)
 {
     Key key;
-    loadKeyFile(key, privateKeyPath);
-    if (key.key.type != PK_PRIVATE)
-        throw crypt_exception(privateKeyPath + " holds a public key; signing needs the private key");
+    loadPrivateKeyFile(key, privateKeyPath);
     FileBytes content;
     read_file(filePath.c_str(), &content.data, &content.length);
     std::vector<unsigned char> signature(rsa_get_size(&key.key)); // as long as the modulus

@@ -16,6 +16,9 @@ std::string keyPairRefusal(const std::string& privatePath, const std::string& pu
 // failure, neither. Check keyPairRefusal first.
 void generateKeyPair(const std::string& privatePath, const std::string& publicPath, int bits);
 
+// The fingerprint of the private key in the file; throws when it holds none.
+std::string signingKeyFingerprint(const std::string& privateKeyPath);
+
 // Signs the file with the private key, writing FILE.sig; returns the signature's path.
 std::string signFile(const std::string& privateKeyPath, const std::string& filePath);
 
