@@ -21,9 +21,12 @@ int main(int argc, char* argv[])
                      "usage: vx5-client PLUGIN_LIBRARY PLUGIN_FOLDER/ [COMMAND_FILE]\n"
                      "       vx5-client --reference | --definitions\n"
                      "Loads the plug-in, starts it with PLUGIN_FOLDER as the client's plug-in path and runs\n"
-                     "commands from COMMAND_FILE or standard input (\"help\" lists them). --reference prints\n"
-                     "the reference for script authors (Markdown), --definitions the same for the Lua\n"
-                     "language server.\n");
+                     "commands from COMMAND_FILE or standard input (\"help\" lists them). The stand-in\n"
+                     "reports PLUGIN_FOLDER for every folder the client has: scripts lie in\n"
+                     "PLUGIN_FOLDER/lua_plugin/, and the plug-in reads its settings (limits, modules) from\n"
+                     "PLUGIN_FOLDER/luaconfig.ini. Exit code 1 when the plug-in did not start or a command\n"
+                     "failed. --reference prints the reference for script authors (Markdown), --definitions\n"
+                     "the same for the Lua language server.\n");
         return 2;
     }
     // The module dialog (configure) needs a GUI application; without a display it is
@@ -54,7 +57,10 @@ int main(int argc, char* argv[])
         std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     });
-    std::printf("init -> %d\n", host.start());
+    const int started = host.start();
+    std::printf("init -> %d\n", started);
+    if (started != 0)
+        std::fprintf(stderr, "vx5-client: the plug-in did not start (settings: %sluaconfig.ini)\n", folder.constData());
     std::fflush(stdout);
     while (!input.atEnd()) {
         if (!commands.run(input.readLine()))
@@ -62,5 +68,5 @@ int main(int argc, char* argv[])
     }
     if (host.isRunning())
         host.shutdown();
-    return commands.failures() == 0 ? 0 : 1;
+    return started == 0 && commands.failures() == 0 ? 0 : 1;
 }
