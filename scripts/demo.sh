@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# The main job: a real update with the window. Builds everything, publishes two client
-# versions with the release tool into a folder that a local nginx serves on a loopback
-# port, lays out an installation of the older one, starts the stand-in update server
-# (version query and banner) and runs the updater from that installation:
+# The main job: a real update with the window. Builds what it runs (the updater, the Lua
+# plug-in, the release tool, the stand-in update server), publishes two client versions
+# with the release tool into a folder that a local nginx serves on a loopback port, lays out
+# an installation of the older one, starts the stand-in update server (version query and
+# banner) and runs the updater from that installation:
 #  - with a display, the window waits for "Start Update", shows progress, log, news and
 #    banner, and ends with "Start Voxmere";
 #  - without one, it runs in automatic mode offscreen and the script prints what was
 #    installed.
-# Everything lives in a scratch folder that is removed at the end.
+# Everything it makes, the updater's log included, lives in a scratch folder that is removed
+# at the end.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
@@ -15,15 +17,34 @@ build=${BUILD_DIR:-$top/build}
 port=${DEMO_PORT:-18090}
 
 source "$here/nginx.sh"
+bash "$here/install-deps.sh"
 ensure_nginx
-bash "$here/build.sh"
+# Another server on the port would serve the demo's requests instead of its nginx.
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  echo "demo: port $port is in use; run with DEMO_PORT set to a free port" >&2
+  exit 1
+fi
+
+targets=(update lua_plugin vx5-release vx5-update-server)
+echo "Building ${targets[*]} in $build (the first time a few minutes on two cores; the tests are not built)."
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --target "${targets[@]}"
 
 scratch=$(mktemp -d /tmp/voxmere-demo.XXXXXX)
 server_pid=
+# The user's own updater log, which the demo must leave as it found it.
+user_log="${XDG_STATE_HOME:-$HOME/.local/state}/voxmere/update.log"
+user_log_before=$(stat -c '%Y %s' "$user_log" 2>/dev/null || echo absent)
 cleanup() {
+  local status=$?
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   stop_nginx
   rm -rf "$scratch"
+  if [ -e "$scratch" ] || [ "$(stat -c '%Y %s' "$user_log" 2>/dev/null || echo absent)" != "$user_log_before" ]; then
+    echo "demo: left something behind ($scratch, or a change to $user_log)" >&2
+    status=1
+  fi
+  exit "$status"
 }
 trap cleanup EXIT
 
@@ -51,6 +72,8 @@ printf 'Voxmere 3.1.0\n\n- Clearer voices on slow connections\n- New ringtone "c
 
 release="$build/tools/release/vx5-release"
 key="$top/tools/keys/TEST_AND_DEMO_ONLY_private.key"
+# The demo signs with the project's test key (the release tool warns of it), as its
+# updater was built with that key's public half.
 "$release" --version 1200 --key "$key" --pack '*.so' "$scratch/releases/1200" "$scratch/www" >/dev/null
 "$release" --version 1210 --key "$key" --pack '*.so' --pack update --previous "$scratch/releases/1200" \
   --changelog "$scratch/changelog.txt" "$scratch/releases/1210" "$scratch/www" >/dev/null
@@ -76,6 +99,7 @@ banner_port=$(sed -n 's/^banner service listening on 127\.0\.0\.1:\([0-9]*\).*/\
 [ -n "$version_port" ] && [ -n "$banner_port" ] || { echo "demo: the stand-in update server did not start" >&2; exit 1; }
 export VX5_UPDATE_SERVER="127.0.0.1:$version_port:$banner_port"
 export TMPDIR="$scratch"
+export XDG_STATE_HOME="$scratch/state" # the updater's log
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR="$scratch/runtime" # where the single-instance guard listens
   mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -100,4 +124,5 @@ else
   fi
   [ -f "$install_dir/client-started" ] && echo "Client run script: $(cat "$install_dir/client-started")"
 fi
+echo "The updater's log of the run was $XDG_STATE_HOME/voxmere/update.log; it goes with the scratch folder."
 exit "$status"
