@@ -11,13 +11,16 @@ host name, and an expired one of the authority.
     installation still release A, nothing fetched.
 
 Changing the system's certificates needs root: run as another user, the test says so and
-exits 77 (skipped).
+exits 77 (skipped). The authority is removed however the test ends (an interrupt or a
+termination signal included); one an earlier run left (killed outright) is removed before
+this run starts, and the test does not start while it cannot be.
 
     scripts/https-test.py --build build"""
 
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -116,6 +119,15 @@ def main():
     if os.geteuid() != 0:
         print("https-test: skipped: adding a certificate authority to the system's store needs root")
         return SKIPPED
+    if os.path.exists(SYSTEM_CA):
+        print(f"https-test: {SYSTEM_CA} is left from an earlier run; removing it first")
+        distrust()
+        if os.path.exists(SYSTEM_CA):
+            print(f"https-test: cannot remove {SYSTEM_CA}; not starting", file=sys.stderr)
+            return 1
+    # A termination ends the run through the clean-up below, as an interrupt does.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda received, frame: sys.exit(128 + received))
 
     certificates = tempfile.mkdtemp(prefix="vx5-https-certificates-")
     world = None
