@@ -13,6 +13,7 @@ extern "C" {
 
 #include <array>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 // Lua is used as its C build: these functions raise Lua errors (longjmp) and hold no objects
@@ -84,7 +85,7 @@ struct Path
 Path splitName(const char* name)
 {
     if (const char* colon = std::strchr(name, ':')) {
-        const bool file = std::strncmp(name, "file", std::size_t(colon - name)) == 0;
+        const bool file = std::string_view(name, std::size_t(colon - name)) == "file";
         const bool meta = colon[1] == '_' && colon[2] == '_';
         return {file ? (meta ? Place::FileMeta : Place::FileMethod) : Place::StringMeta, nullptr, 0, colon + 1};
     }

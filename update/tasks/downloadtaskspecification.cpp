@@ -211,7 +211,7 @@ void DownloadTaskSpecification::onMetaDataChanged()
 
 void DownloadTaskSpecification::endUnavailable(const QString& why)
 {
-    emit message(QStringLiteral("%1: fetched without it").arg(why));
+    emit message(QStringLiteral("%1; the update goes on without it").arg(why));
     resetDownload(); // the reply goes, and with it the connection's request
     QFile::remove(localPath);
     notFetched = true;
