@@ -151,7 +151,7 @@ def main():
             report(name, found + world.check_b(), log)
         if lied:
             print(f"bytes fetched: {honest_bytes} with patches, {whole_bytes} without, {liar_bytes} with a lying index "
-                  f"({liar_bytes - whole_bytes} more than without patches)")
+                  f"({liar_bytes - whole_bytes:+d} against no patches)")
 
         # C to D: nine files that need 72 KB at 1 KB/s, from three mirrors.
         c = {f"data/part{n}.bin": random_bytes(8192, 100 + n) for n in range(9)}
