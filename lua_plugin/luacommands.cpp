@@ -190,7 +190,7 @@ MenuItem* makeMenuItem(lua_State* ls)
 void reportMenusFailure(lua_State* ls)
 {
     char numberText[numberTextSize];
-    std::printf("Failed to call createMenus.\n%s\n", errorText(ls, -1, numberText));
+    std::printf("Failed to call createMenus.\n%.*s\n", errorTextLength, errorText(ls, -1, numberText));
 }
 
 // Runs protected as a whole (a strict metatable on the globals raises in the lookup),

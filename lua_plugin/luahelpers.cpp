@@ -347,7 +347,8 @@ int callProtected(ProtectedCall& call)
     const int failed = runWithPendingData(L, dispatchProtected, &call, [] { return lua_pcall(L, 0, 0, 0); }); // message?
     if (failed) {
         char numberText[numberTextSize];
-        l_error(call.errorBuffer, "Error running Lua function '%s': %s\n", call.name, errorText(L, -1, numberText));
+        l_error(call.errorBuffer, "Error running Lua function '%s': %.*s\n", call.name, errorTextLength,
+                errorText(L, -1, numberText));
         call.status = 1;
         lua_pop(L, 1); // (as found)
     }
@@ -394,7 +395,7 @@ int loadLuaScript(const char* path)
     const int status = callInProtection(L, loadProtected, const_cast<char*>(path)); // message?
     if (status != 0) {
         char numberText[numberTextSize];
-        std::printf("Failed to load lua script: %s\n%s\n", path, errorText(L, -1, numberText));
+        std::printf("Failed to load lua script: %s\n%.*s\n", path, errorTextLength, errorText(L, -1, numberText));
     }
     lua_settop(L, top);
     leaveClientCall();

@@ -53,6 +53,9 @@ constexpr std::size_t numberTextSize = 32;
 // protection, and lua_tostring on a number allocates, which can run a garbage-collection
 // step whose finaliser raises, and an error there panics the state and ends the client.
 const char* errorText(lua_State* ls, int index, char (&numberText)[numberTextSize]);
+// An error's text is printed at most this long ("%.*s"): a script's message may be hundreds
+// of megabytes, and writing it out after the call would outlast every limit.
+constexpr int errorTextLength = 4096;
 
 // Runs body under lua_cpcall with data pending for it; body takes the data with
 // takeCallData(ls, body) as its first act. A script that gets hold of such a function

@@ -210,9 +210,10 @@ void loadLuaModules()
             continue;
         }
         ModuleLoad module{path.constData(), key.constData(), std::size_t(key.size()), false};
+        char numberText[numberTextSize];
         if (callInProtection(state, loadModuleProtected, &module) != 0)
-            std::printf("Lua: module %s failed: %s\n", key.constData(),
-                        lua_type(state, -1) == LUA_TSTRING ? lua_tostring(state, -1) : "(error object is not a string)");
+            std::printf("Lua: module %s failed: %.*s\n", key.constData(), errorTextLength,
+                        errorText(state, -1, numberText));
         else if (module.alreadyLoaded)
             std::printf("Lua: module %s was already loaded by the events script\n", key.constData());
         else

@@ -85,7 +85,7 @@ int startNow()
     enterClientCall();
     if (callInProtection(L, openState, const_cast<LuaLimits*>(&limits)) != 0) {
         char numberText[numberTextSize];
-        std::printf("Failed to open the Lua libraries: %s\n", errorText(L, -1, numberText));
+        std::printf("Failed to open the Lua libraries: %.*s\n", errorTextLength, errorText(L, -1, numberText));
         leaveClientCall();
         closeNow();
         return 1;

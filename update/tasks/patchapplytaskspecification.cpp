@@ -6,7 +6,6 @@
 
 #include "sessionentry.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 
 #include <cstdio>
@@ -17,9 +16,9 @@
 
 namespace {
 
-// Copies the installed file to copyPath, hashing it on the way (MD5, hex): what the patch
-// starts from is then this private copy, which nothing else changes.
-bool copyInstalledFile(const QString& installedPath, const QString& copyPath, QString* md5, QString* error)
+// Copies the installed file to copyPath: what the patch starts from is then this private
+// copy, which nothing else changes or cuts under the decoder's mapping.
+bool copyInstalledFile(const QString& installedPath, const QString& copyPath, QString* error)
 {
     constexpr qint64 pieceSize = 1 << 20;
     const int source = ::open(QFile::encodeName(installedPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -31,7 +30,6 @@ bool copyInstalledFile(const QString& installedPath, const QString& copyPath, QS
         return false;
     }
     const int copy = openSessionFile(copyPath, false);
-    QCryptographicHash hash(QCryptographicHash::Md5);
     QByteArray piece(pieceSize, Qt::Uninitialized);
     bool ok = copy >= 0;
     QString refusal = copy < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
@@ -45,7 +43,6 @@ bool copyInstalledFile(const QString& installedPath, const QString& copyPath, QS
                 refusal = QString::fromLocal8Bit(std::strerror(errno));
             break;
         }
-        hash.addData(QByteArrayView(piece.constData(), got));
         ok = writeAllTo(copy, piece.constData(), got, &refusal);
     }
     ::close(source);
@@ -55,7 +52,6 @@ bool copyInstalledFile(const QString& installedPath, const QString& copyPath, QS
     }
     if (!ok)
         *error = QStringLiteral("Could not copy the installed %1 to %2: %3").arg(installedPath, copyPath, refusal);
-    *md5 = QString::fromLatin1(hash.result().toHex());
     return ok;
 }
 
@@ -77,10 +73,8 @@ bool PatchApplyFunc::run()
     QString md5;
     QString error;
     bool applied = false;
-    if (!copyInstalledFile(appRoot + QLatin1Char('/') + file.installedPath, base, &md5, &error)) {
+    if (!copyInstalledFile(appRoot + QLatin1Char('/') + file.installedPath, base, &error)) {
         emit message(error);
-    } else if (md5 != file.installedMd5) {
-        emit message(QStringLiteral("The installed %1 changed after the lists were made").arg(file.installedPath));
     } else if (FilePatch::apply(base, patch, partial, qint64(qMin<quint64>(file.resultSize, INT64_MAX)), &md5, &error) !=
                FilePatch::Outcome::Applied) {
         emit message(error);

@@ -7,8 +7,8 @@
 // keeps the result only when its MD5 is the one the product ini gives: under the name the
 // whole download would have (or beside it, unpacked, for a packed entry), so that the
 // installation takes it as it takes a download. The patch works on a private copy of the
-// installed file, taken and hashed first: an installed file that no longer has the MD5 the
-// lists recorded gets no patch, and one cut or changed meanwhile cannot reach the mapping.
+// installed file: one changed after the lists were made yields another file, which is not
+// kept, and none can be cut under the decoder's mapping.
 class PatchApplyFunc : public ASyncFunc
 {
     Q_OBJECT
