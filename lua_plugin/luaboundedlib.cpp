@@ -454,7 +454,7 @@ int boundedDoFile(lua_State* ls)
         return fromStandardInput(ls, libraryDoFile);
     const char* path = luaL_checkstring(ls, 1);
     const int top = lua_gettop(ls);
-    if (loadFileChunk(ls, path, scriptPathsConfined()) != 0)
+    if (loadFileChunk(ls, path, sandboxActive()) != 0)
         return lua_error(ls);
     lua_call(ls, 0, LUA_MULTRET);
     return lua_gettop(ls) - top;
@@ -473,7 +473,7 @@ int boundedLoadFile(lua_State* ls)
 {
     if (lua_isnoneornil(ls, 1))
         return fromStandardInput(ls, libraryLoadFile);
-    return loadResults(ls, loadFileChunk(ls, luaL_checkstring(ls, 1), scriptPathsConfined()));
+    return loadResults(ls, loadFileChunk(ls, luaL_checkstring(ls, 1), sandboxActive()));
 }
 
 int boundedLoadString(lua_State* ls)

@@ -2,6 +2,7 @@
 
 #include "luahelpers.h"
 #include "lualimits.h"
+#include "luasandbox.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -38,7 +39,6 @@ constexpr char outsideFolders[] = "outside the folders scripts may use (sandbox 
 // The folders of the state in use, as descriptors the kernel resolves paths beneath.
 struct ScriptFolders
 {
-    bool confine = false;
     int scripts = -1;
     int data = -1; // opened when first needed
     char scriptsPath[hostPathSize] = "";
@@ -144,7 +144,7 @@ int pushResult(lua_State* ls, bool ok, const char* path, int error)
     }
     lua_pushnil(ls);
     if (path)
-        lua_pushfstring(ls, "%s: %s", path, pathError(error, folders.confine));
+        lua_pushfstring(ls, "%s: %s", path, pathError(error, sandboxActive()));
     else
         lua_pushstring(ls, std::strerror(error));
     lua_pushinteger(ls, error);
@@ -209,7 +209,7 @@ int pushOpenedFile(lua_State* ls, const char* path, const char* mode)
     int error = EINVAL;
     bool regular = true;
     if (flags >= 0) {
-        const int fd = openScriptPath(path, flags, folders.confine);
+        const int fd = openScriptPath(path, flags, sandboxActive());
         error = errno;
         struct stat info{};
         if (fd >= 0 && (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || isNullDevice(info)))) {
@@ -227,7 +227,7 @@ int pushOpenedFile(lua_State* ls, const char* path, const char* mode)
         return 1;
     }
     lua_pushnil(ls);
-    lua_pushfstring(ls, "%s: %s", path, regular ? pathError(error, folders.confine) : "not a regular file");
+    lua_pushfstring(ls, "%s: %s", path, regular ? pathError(error, sandboxActive()) : "not a regular file");
     lua_pushinteger(ls, regular ? error : 0);
     return 3;
 }
@@ -527,14 +527,12 @@ bool openPlaceOfName(const char* path, char (&folderPath)[hostPathSize], PlaceOf
 
 } // namespace
 
-void openScriptFolders(const char* scriptsFolder, bool confine)
+void openScriptFolders(const char* scriptsFolder)
 {
     closeScriptFiles();
-    folders.confine = confine;
     std::snprintf(folders.scriptsPath, sizeof folders.scriptsPath, "%s", scriptsFolder);
     folders.scriptsLength = std::strlen(folders.scriptsPath);
-    if (confine)
-        folders.scripts = ::open(scriptsFolder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folders.scripts = ::open(scriptsFolder, O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
 void closeScriptFiles()
@@ -551,11 +549,6 @@ void closeScriptFiles()
     }
 }
 
-bool scriptPathsConfined()
-{
-    return folders.confine;
-}
-
 void installScriptFiles(lua_State* ls)
 {
     lua_pushlightuserdata(ls, &fileEnvironmentKey); // key
@@ -563,7 +556,7 @@ void installScriptFiles(lua_State* ls)
     lua_pushcfunction(ls, closeScriptFile);         // key, environment, close
     lua_setfield(ls, -2, "__close");                // key, environment
     lua_rawset(ls, LUA_REGISTRYINDEX);              // (empty)
-    if (folders.confine)
+    if (sandboxActive())
         return;
     lua_getglobal(ls, "io");           // io
     lua_getfield(ls, -1, "lines");     // io, lines
@@ -626,7 +619,7 @@ bool pushFileText(lua_State* ls, const char* path, bool confined, const char** t
 
 bool isScriptFile(const char* path)
 {
-    const int fd = openScriptPath(path, O_RDONLY, folders.confine);
+    const int fd = openScriptPath(path, O_RDONLY, sandboxActive());
     if (fd < 0)
         return false;
     struct stat info{};
@@ -669,7 +662,7 @@ int scriptOpen(lua_State* ls)
 
 int scriptLines(lua_State* ls)
 {
-    if (lua_isnoneornil(ls, 1) && !folders.confine)
+    if (lua_isnoneornil(ls, 1) && !sandboxActive())
         return libraryLines(ls); // the default input's lines
     const char* path = luaL_checkstring(ls, 1);
     if (pushOpenedFile(ls, path, "r") != 1) // nil, message, number
@@ -729,7 +722,7 @@ int scriptPrint(lua_State* ls)
 int scriptRemove(lua_State* ls)
 {
     const char* path = luaL_checkstring(ls, 1);
-    if (!folders.confine)
+    if (!sandboxActive())
         return pushResult(ls, std::remove(path) == 0, path, errno);
     char folderPath[hostPathSize];
     PlaceOfName place{-1, nullptr};
@@ -746,7 +739,7 @@ int scriptRename(lua_State* ls)
 {
     const char* from = luaL_checkstring(ls, 1);
     const char* to = luaL_checkstring(ls, 2);
-    if (!folders.confine)
+    if (!sandboxActive())
         return pushResult(ls, std::rename(from, to) == 0, from, errno);
     char fromFolder[hostPathSize];
     char toFolder[hostPathSize];

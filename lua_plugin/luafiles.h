@@ -26,13 +26,11 @@ constexpr int maxScriptFiles = 32;
 // The scripts' data folder in the scripts folder (never a module).
 constexpr char scriptDataFolder[] = "data";
 
-// The new state's folders (the scripts folder ends with '/'); with confine, paths are
-// confined to them. Before the state runs anything of a script.
-void openScriptFolders(const char* scriptsFolder, bool confine);
+// The new state's folders (the scripts folder ends with '/'); with the sandbox
+// (luasandbox.h), paths are confined to them. Before the state runs anything of a script.
+void openScriptFolders(const char* scriptsFolder);
 // After the state is closed: the folders' descriptors and every file a script left open.
 void closeScriptFiles();
-// Whether paths are confined (the sandbox is on).
-bool scriptPathsConfined();
 
 // The state's file metatable gets its close function, bounded reads and lines, and the
 // io library the replacements of its functions that open files. Under protection.

@@ -74,7 +74,7 @@ int startNow()
     std::snprintf(luaPath, sizeof luaPath, luaPathFormat, path);
     setenv("LUA_PATH", luaPath, 1);
     const LuaLimits limits = configuredLuaLimits();
-    openScriptFolders(scriptsPath, limits.sandbox);
+    openScriptFolders(scriptsPath);
 
     L = newLimitedState(limits);
     if (!L) {
