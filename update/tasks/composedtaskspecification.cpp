@@ -73,7 +73,9 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
 {
     runningTasks.removeOne(task);
     doneTasks.append(task);
-    if (!cancelPropagated) {
+    // A user's cancel reaches every running sub-task itself: told of a sibling's end as well,
+    // they would end as failed, and the update with them.
+    if (!cancelPropagated && !cancelRequested) {
         cancelPropagated = true;
         emit otherTaskCancelled(task);
     }
