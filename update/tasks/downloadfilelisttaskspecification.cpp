@@ -2,6 +2,7 @@
 
 #include "configuration.h"
 #include "downloadfiletaskspecification.h"
+#include "mirrors.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,9 +12,13 @@ DownloadFileListTaskSpecification::DownloadFileListTaskSpecification(QList<FileD
                                                                      QNetworkAccessManager* networkManager,
                                                                      Mirrors* mirrors, Configuration* configuration,
                                                                      QObject* parent, qreal parentProgressRange)
-    : ComposedTaskSpecification(configuration->downloadConcurrency, parentProgressRange, parent),
+    : ComposedTaskSpecification(configuration->downloadConcurrency * Mirrors::downloadsPerConnection,
+                                parentProgressRange, parent),
       downloadList(downloadList), networkManager(networkManager), mirrors(mirrors), configuration(configuration)
 {
+    // The files run as many at once as HTTP/2 connections could carry; the registry keeps
+    // them to the streams the user allows (a download on a connection of its own takes one).
+    mirrors->setStreams(configuration->downloadConcurrency);
 }
 
 void DownloadFileListTaskSpecification::execute()

@@ -195,6 +195,8 @@ void DownloadTaskSpecification::onMetaDataChanged()
         if (status.toInt() == 200)
             startFromZero();
     }
+    if (status.isValid())
+        mirrors->setMultiplexed(mirror.name, reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool());
     if (!status.isValid() || status.toInt() == 200) {
         // The announced length is the first total the reply reports; downloadProgress may
         // come much later, as Qt throttles it.
@@ -286,6 +288,7 @@ bool DownloadTaskSpecification::readAvailable()
             return localWriteFailed(refusal);
         contentHash.addData(QByteArrayView(buffer, count));
         bytesReceived += count;
+        mirrors->addReceived(mirror.name, count);
     }
     return true;
 }
@@ -341,9 +344,34 @@ void DownloadTaskSpecification::onDownloadFinished()
         return;
     }
     default:
+        if (refusedBeforeProcessing())
+            retryRefused();
+        else
+            errorRetry(replyError());
+        return;
+    }
+}
+
+// The server stopped taking new streams on the connection (HTTP/2's GOAWAY, sent after a
+// number of requests or on a graceful restart) before it processed this one.
+bool DownloadTaskSpecification::refusedBeforeProcessing() const
+{
+    const QNetworkReply::NetworkError code = reply->error();
+    return code == QNetworkReply::ContentReSendError ||
+           (code == QNetworkReply::ProtocolUnknownError && mirrors->sharedBytes(mirror.name) >= 0);
+}
+
+// Nothing went wrong with the mirror: the request is made again at once (Qt sends it on a
+// new connection once the old one closed), without counting an error; a download refused
+// again and again charges its mirror after all.
+void DownloadTaskSpecification::retryRefused()
+{
+    if (optional || ++refusals > maxRefusals) {
         errorRetry(replyError());
         return;
     }
+    resetDownload();
+    startDownload();
 }
 
 void DownloadTaskSpecification::downloadFinished()
@@ -427,6 +455,7 @@ void DownloadTaskSpecification::resetDownload()
     finishedMd5.clear();
     windowTicks = 0;
     bytesAtWindowStart = 0;
+    sharedAtLastTick = -1;
     heldBack = false;
     setProgress(0);
 }
@@ -438,6 +467,7 @@ void DownloadTaskSpecification::reset()
     QFile::remove(localPath);
     resumed = false;
     notFetched = false;
+    refusals = 0;
     TaskSpecification::reset();
 }
 
@@ -452,9 +482,13 @@ void DownloadTaskSpecification::timeTick(quint64& downloadDone, quint64& downloa
     downloading = false;
     if (state != Running || !reply)
         return;
-    // Held back by the cap, it waits for its share: nothing is idle about that.
-    if (throttle.isActive())
+    // Held back by the cap, it waits for its share: nothing is idle about that. Sharing an
+    // HTTP/2 connection, it is answered in the server's order: data for any of its streams
+    // shows the connection alive.
+    const qint64 shared = mirrors->sharedBytes(mirror.name);
+    if (throttle.isActive() || (shared >= 0 && shared != sharedAtLastTick))
         idleTicks = 0;
+    sharedAtLastTick = shared;
     if (++idleTicks > mirror.timeout) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
         return;
@@ -469,9 +503,14 @@ bool DownloadTaskSpecification::keepsMinimumSpeed()
     // Data now and then keeps the idle count at zero: a mirror that trickles a byte a
     // second would hold the download for ever without a floor on the speed. A download
     // the cap held back in the window is not judged: its speed is the cap's share.
+    // Downloads sharing a connection share its speed: the floor applies to the connection.
+    const qint64 shared = mirrors->sharedBytes(mirror.name);
+    if (windowTicks == 0)
+        sharedAtWindowStart = shared;
     if (++windowTicks < speedWindowTicks)
         return true;
-    const qint64 received = bytesReceived - bytesAtWindowStart;
+    const qint64 received = shared >= 0 && sharedAtWindowStart >= 0 ? shared - sharedAtWindowStart
+                                                                     : bytesReceived - bytesAtWindowStart;
     if (!heldBack && received < minimumBytesPerSecond * speedWindowTicks) {
         errorRetry(QStringLiteral("file %1 too slow on mirror %2 (%3 bytes in %4 s)")
                        .arg(remotePath, mirror.name, QString::number(received), QString::number(windowTicks)));

@@ -35,6 +35,8 @@ public:
     static constexpr int speedWindowTicks = 30;
     // Attempts after the local disk refused a download's bytes, before the update fails.
     static constexpr int maxLocalWriteRetries = 1;
+    // Streams refused before the server processed them, retried without counting an error.
+    static constexpr int maxRefusals = 3;
 
     DownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors, const QString& remotePath,
                               const QString& localPath, qint64 expectedSize, QObject* parent,
@@ -89,6 +91,8 @@ private:
     void startFromZero();
     bool continuesFile(const QByteArray& contentRange) const;
     bool errorRetry(const QString& text);
+    bool refusedBeforeProcessing() const;
+    void retryRefused();
     // An optional file that could not be fetched: the task finishes without it.
     void endUnavailable(const QString& why);
     bool localWriteFailed(const QString& reason);
@@ -127,8 +131,13 @@ private:
     bool optional = false;
     bool notFetched = false;
     int localWriteFailures = 0;
+    int refusals = 0;
     QBasicTimer throttle; // the next read when the bandwidth cap held this one back
     int windowTicks = 0;
     bool heldBack = false; // by the cap, in the speed window
     qint64 bytesAtWindowStart = 0;
+    // What the mirror's shared connection had delivered (-1: not shared), at the last tick
+    // and at the start of the speed window.
+    qint64 sharedAtLastTick = -1;
+    qint64 sharedAtWindowStart = -1; // set on a window's first tick
 };

@@ -10,7 +10,10 @@ constexpr int httpSlots = 3;
 
 } // namespace
 
-Mirrors::Mirrors(QObject* parent) : QObject(parent) {}
+Mirrors::Mirrors(QObject* parent) : QObject(parent)
+{
+    clock.start();
+}
 
 QString Mirrors::versionUrl(QString url, int version)
 {
@@ -75,23 +78,71 @@ int Mirrors::getRandomMirror(FTPSiteAccessData& out)
         }
         return NoMirror;
     }
-    int capacity = 0;
-    int inUse = 0;
-    calcUseStats(capacity, inUse);
-    if (inUse >= capacity)
+    int streamsLeft = streamBudget;
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors))
+        streamsLeft -= mirror.useCount * streamCost(mirror);
+    int free = 0;
+    for (const FTPSiteAccessData& mirror : std::as_const(mirrors))
+        free += freeFor(mirror, streamsLeft);
+    if (free == 0)
         return AllBusy;
 
-    // Each free slot is equally likely, so a mirror is chosen in proportion to its free slots.
-    int r = int(nextRandom() % quint32(capacity - inUse));
+    // Each free place is equally likely, so a mirror is chosen in proportion to what it can take.
+    int r = int(nextRandom() % quint32(free));
     for (FTPSiteAccessData& mirror : mirrors) {
-        r -= mirror.maxUses - mirror.useCount;
+        r -= freeFor(mirror, streamsLeft);
         if (r < 0) {
             ++mirror.useCount;
             out = mirror;
             return Assigned;
         }
     }
+    Q_UNREACHABLE();
     return NoMirror;
+}
+
+int Mirrors::capacity(const FTPSiteAccessData& mirror)
+{
+    return mirror.multiplexed ? mirror.maxUses * downloadsPerConnection : mirror.maxUses;
+}
+
+int Mirrors::streamCost(const FTPSiteAccessData& mirror)
+{
+    return mirror.multiplexed ? 1 : downloadsPerConnection;
+}
+
+int Mirrors::freeFor(const FTPSiteAccessData& mirror, int streamsLeft) const
+{
+    const int free = qMax(0, capacity(mirror) - mirror.useCount);
+    return streamBudget > 0 ? qMin(free, qMax(0, streamsLeft) / streamCost(mirror)) : free;
+}
+
+void Mirrors::setStreams(int streams)
+{
+    streamBudget = streams * downloadsPerConnection;
+}
+
+void Mirrors::setMultiplexed(const QString& name, bool multiplexed)
+{
+    const int index = getMirrorIndex(name);
+    if (index < 0 || mirrors.at(index).multiplexed == multiplexed)
+        return;
+    mirrors[index].multiplexed = multiplexed;
+    if (multiplexed)
+        emit slotFreed(); // it can take more now
+}
+
+void Mirrors::addReceived(const QString& name, qint64 bytes)
+{
+    const int index = getMirrorIndex(name);
+    if (index >= 0)
+        mirrors[index].bytesReceived += bytes;
+}
+
+qint64 Mirrors::sharedBytes(const QString& name) const
+{
+    const int index = getMirrorIndex(name);
+    return index >= 0 && mirrors.at(index).multiplexed ? mirrors.at(index).bytesReceived : -1;
 }
 
 void Mirrors::releaseMirror(const QString& name)
@@ -102,12 +153,18 @@ void Mirrors::releaseMirror(const QString& name)
     emit slotFreed();
 }
 
+
 void Mirrors::addMirrorError(const QString& name)
 {
     const int index = getMirrorIndex(name);
     if (index < 0)
         return;
     FTPSiteAccessData& mirror = mirrors[index];
+    // A broken HTTP/2 connection fails all its streams at once: that is one failure.
+    const qint64 now = clock.elapsed();
+    if (mirror.multiplexed && mirror.lastErrorMs >= 0 && now - mirror.lastErrorMs < sharedFailureMs)
+        return;
+    mirror.lastErrorMs = now;
     if (++mirror.errorCount > mirror.retries) {
         emit message(tr("Mirror %1 failed too many times, removing").arg(mirror.name));
         mirrors.remove(index);
@@ -128,7 +185,7 @@ void Mirrors::calcUseStats(int& capacity, int& inUse) const
     capacity = 0;
     inUse = 0;
     for (const FTPSiteAccessData& mirror : mirrors) {
-        capacity += mirror.maxUses;
+        capacity += Mirrors::capacity(mirror);
         inUse += mirror.useCount;
     }
 }
