@@ -5,7 +5,8 @@ the run (and removed afterwards). Mirrors: one with a certificate of that author
 three the updater must refuse: a self-signed certificate, one of the authority for another
 host name, and an expired one of the authority.
 
-  - the trusted mirror alone: exit 0, release B installed, fetched over HTTP/2;
+  - the trusted mirror alone: exit 0, release B installed, fetched over HTTP/2, every
+    request on one connection;
   - the trusted mirror and a self-signed one: the certificate error is logged, exit 0;
   - only the three untrusted mirrors: each one's certificate error logged, exit 3, the
     installation still release A, nothing fetched.
@@ -145,6 +146,9 @@ def main():
         problems = run_case(world, "trusted mirror", [url["trusted"]], 0, [])
         if not problems and not all(protocol == "HTTP/2.0" for port, protocol, *_ in world.served()):
             problems.append("not everything was fetched over HTTP/2")
+        # Every download at once (streams=3 lets the mirror take 24), all on one connection.
+        if len(set(world.served(connections=True))) != 1:
+            problems.append(f"the update used {len(set(world.served(connections=True)))} connections, not 1")
         problems += run_case(world, "trusted and self-signed mirrors", [url["trusted"], url["selfsigned"]], 0,
                              ["m2"])
         served_before = len(world.served())

@@ -148,7 +148,7 @@ pid {nginx_dir}/nginx.pid;
 error_log {nginx_dir}/error.log;
 events {{ worker_connections 256; }}
 http {{
-  log_format served '$server_port $server_protocol $status $body_bytes_sent $request_uri';
+  log_format served '$server_port $server_protocol $status $body_bytes_sent $connection $request_uri';
   access_log {nginx_dir}/access.log served;
   client_body_temp_path {nginx_dir};
   proxy_temp_path {nginx_dir};
@@ -165,10 +165,12 @@ http {{
         shutil.rmtree(self.scratch, ignore_errors=True)
         shutil.rmtree(self.temp, ignore_errors=True)
 
-    def served(self):
-        """The requests nginx answered so far: (port, protocol, status, bytes, path) each."""
+    def served(self, connections=False):
+        """The requests nginx answered so far: (port, protocol, status, bytes, path) each, or
+        with connections, the number of nginx's connection that carried each."""
         with open(os.path.join(self.scratch, "nginx", "access.log")) as log:
-            return [tuple(line.split(" ", 4)) for line in log.read().splitlines()]
+            requests = [line.split(" ", 5) for line in log.read().splitlines()]
+        return [r[4] for r in requests] if connections else [tuple(r[:4] + r[5:]) for r in requests]
 
     def install_a(self, mirrors=None, tree=None, settings="[update]\nstreams=3\n"):
         """mirrors: the mirrors' base URLs (default: the plain server on port), named m1, m2, ...;

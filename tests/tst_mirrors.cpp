@@ -46,6 +46,9 @@ private slots:
     void allSlotsTaken();
     void errorBudget_data();
     void errorBudget();
+    void streamsBoundConnections_data();
+    void streamsBoundConnections();
+    void brokenSharedConnectionCountsOnce();
     void noMirrorsMessageOnce();
     void alphaMirror();
     void unknownNamesAreIgnored();
@@ -171,6 +174,65 @@ void MirrorsTest::errorBudget()
     mirrors.addMirrorError(QStringLiteral("a"));
     QCOMPARE(mirrors.getMirrorIndex(QStringLiteral("a")), -1);
     QCOMPARE(texts(log), QStringList{"Mirror a failed too many times, removing"});
+}
+
+// Each row: the streams allowed (0: never set), whether mirror a was found to speak HTTP/2,
+// and how many downloads a and b then get before the registry says all are busy (the first
+// free place is always drawn).
+void MirrorsTest::streamsBoundConnections_data()
+{
+    QTest::addColumn<int>("streams");
+    QTest::addColumn<bool>("multiplexed");
+    QTest::addColumn<int>("fromA");
+    QTest::addColumn<int>("fromB");
+    QTest::newRow("HTTP/1.1, 6 streams: a connection each") << 6 << false << 3 << 3;
+    QTest::newRow("HTTP/1.1, 2 streams") << 2 << false << 2 << 0;
+    QTest::newRow("a over HTTP/2, 6 streams: 24 share its connection") << 6 << true << 24 << 3;
+    QTest::newRow("a over HTTP/2, 1 stream: 8 share it") << 1 << true << 8 << 0;
+    QTest::newRow("no bound") << 0 << true << 24 << 3;
+}
+
+void MirrorsTest::streamsBoundConnections()
+{
+    QFETCH(int, streams);
+    QFETCH(bool, multiplexed);
+    QFETCH(int, fromA);
+    QFETCH(int, fromB);
+
+    Mirrors mirrors(nullptr);
+    mirrors.initDefault(writeMirrorsIni(*dir, {{"a", "https://a/", ""}, {"b", "http://b/", ""}}), 7);
+    if (streams > 0)
+        mirrors.setStreams(streams);
+    QSignalSpy freed(&mirrors, &Mirrors::slotFreed);
+    mirrors.setMultiplexed(QStringLiteral("a"), multiplexed);
+    QCOMPARE(freed.count(), multiplexed ? 1 : 0); // who waits may ask again
+    mirrors.setRandomSourceForTests([] { return 0u; });
+    QMap<QString, int> assigned;
+    FTPSiteAccessData out;
+    while (mirrors.getRandomMirror(out) == Mirrors::Assigned && assigned.size() < 100)
+        ++assigned[out.name];
+    QCOMPARE(assigned.value(QStringLiteral("a")), fromA);
+    QCOMPARE(assigned.value(QStringLiteral("b")), fromB);
+
+    // A download given back makes room for exactly one more.
+    mirrors.releaseMirror(fromB > 0 ? QStringLiteral("b") : QStringLiteral("a"));
+    QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::Assigned));
+    QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::AllBusy));
+}
+
+// All streams of a broken HTTP/2 connection fail at once: one error, not one per stream.
+void MirrorsTest::brokenSharedConnectionCountsOnce()
+{
+    Mirrors mirrors(nullptr);
+    mirrors.initDefault(writeMirrorsIni(*dir, {{"a", "https://a/", ""}, {"b", "https://b/", ""}}), 7);
+    mirrors.setMultiplexed(QStringLiteral("a"), true);
+    for (int stream = 0; stream < 24; ++stream) {
+        mirrors.addMirrorError(QStringLiteral("a"));
+        mirrors.addMirrorError(QStringLiteral("b"));
+    }
+    QCOMPARE(mirrors.list().size(), 1);
+    QCOMPARE(mirrors.list().at(0).name, QStringLiteral("a"));
+    QCOMPARE(mirrors.list().at(0).errorCount, 1);
 }
 
 void MirrorsTest::noMirrorsMessageOnce()
