@@ -61,6 +61,8 @@ declare -A curl_options=([http]="" [https1]="--http1.1 --cacert $scratch/server.
 
 seconds() { local start=$(date +%s.%N); "$@" >/dev/null; awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# Whether section $1 runs: BENCH_ONLY lists the sections to run ("g", "a,d"); unset, all run.
+want() { [ -z "${BENCH_ONLY:-}" ] || [[ ",$BENCH_ONLY," == *",$1,"* ]]; }
 
 # Makes COUNT random files of SIZE under www/100/files/SET and their download list.
 make_set() {
@@ -125,14 +127,19 @@ run_set() {
   echo "time ours / curl+md5sum: $(ratio "$ours" "$theirs") (target <= $target)"
 }
 
-make_set small 400 65536
-make_set large 4 134217728
-run_set small "(a) 400 files of 64 KiB, 6 at a time" 1.10 http 5
-run_set small "(a) the same over HTTPS, HTTP/1.1" 1.00 https1 5
-run_set small "(a) the same over HTTPS, HTTP/2" 1.10 https2 5
-run_set large "(b) 4 files of 128 MiB, 6 at a time" 1.25
-rm -rf "$scratch/www"
+if want a; then
+  make_set small 400 65536
+  run_set small "(a) 400 files of 64 KiB, 6 at a time" 1.10 http 5
+  run_set small "(a) the same over HTTPS, HTTP/1.1" 1.00 https1 5
+  run_set small "(a) the same over HTTPS, HTTP/2" 1.10 https2 5
+fi
+if want b; then
+  make_set large 4 134217728
+  run_set large "(b) 4 files of 128 MiB, 6 at a time" 1.25
+fi
+rm -rf "$scratch/www/100"
 
+want c && {
 echo "== (c) lists of an up-to-date installation: 2,000 files, 1 GiB"
 mkdir -p "$scratch/install" "$scratch/temp"
 {
@@ -149,6 +156,7 @@ ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
 echo "md5sum: ${theirs} s"
 echo "ours:   $result"
 echo "time ours / md5sum: $(ratio "$ours" "$theirs") (target <= 1.20)"
+}
 
 # An installation of a release as the updater lays it out, with the mirror on the server.
 install_release() {
@@ -197,6 +205,7 @@ whole_update() {
 
 rm -rf "$scratch/install" "$scratch/temp"
 mkdir -p "$scratch/www" "$scratch/tmp"
+want d && {
 for tree in A B; do
   random_files "$scratch/tree$tree/small" 400 65536
   random_files "$scratch/tree$tree/large" 4 134217728
@@ -207,7 +216,9 @@ whole_update http ""
 whole_update https1 ", over HTTPS, HTTP/1.1"
 whole_update https2 ", over HTTPS, HTTP/2"
 rm -rf "$scratch/treeA" "$scratch/treeB" "$scratch/www/100" "$scratch/www/101" "$scratch/install"
+}
 
+want e && {
 echo "== (e) a no-op update: 2,000 files, 1 GiB, all current"
 random_files "$scratch/treeC" 2000 524288
 "$release" --version 102 --key "$key" "$scratch/treeC" "$scratch/www" >/dev/null
@@ -221,6 +232,8 @@ ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
 echo "md5sum: ${theirs} s"
 echo "ours:   $result"
 echo "time ours / md5sum: $(ratio "$ours" "$theirs") (target <= 1.20)"
+rm -rf "$scratch/treeC" "$scratch/www/102" "$scratch/install"
+}
 
 # The project's update and lua_plugin.so built at COMMIT, copied into TREE.
 binaries_at() {
@@ -295,8 +308,104 @@ point_release() {
 }
 
 mkdir -p "$scratch/tmp"
+want f && {
 # A point release: one fix to the updater between two commits (BENCH_POINT_RELEASE="OLD NEW").
 read -r point_old point_new <<< "${BENCH_POINT_RELEASE:-c1c0fd5 a530de9}"
 point_release "$point_old" "$point_new" 110 "a point release of compiled code (one fix), with patches and without"
 # What a patch costs when much changed: twenty commits of new features up to now.
 point_release HEAD~20 HEAD 120 "twenty commits of features, with patches and without"
+}
+
+# A long line: the relay between the clients and nginx, on the next ports (plain HTTP and
+# HTTPS with HTTP/2), at 50 Mbit/s each way with the round trip of the row.
+line_mbit=50
+relay_http=$((port + 20))
+relay_https2=$((port + 21))
+declare -A line_base=([http]="http://127.0.0.1:$relay_http" [https2]="https://127.0.0.1:$relay_https2")
+# Connections: an HTTP/1.1 mirror serves 3 at once; over HTTP/2 one connection carries them all.
+declare -A line_curl=([http]="--parallel-max 3" [https2]="--http2 --cacert $scratch/server.crt --parallel-max 24")
+declare -A line_curl_label=([http]="3 connections" [https2]="24 streams on one connection")
+
+start_relay() {
+  stop_relay
+  python3 "$here/linerelay.py" --mbit "$line_mbit" --rtt-ms "$1" "$relay_http=127.0.0.1:$port" \
+    "$relay_https2=127.0.0.1:$https2" > "$scratch/relay.log" &
+  relay_pid=$!
+  for _ in $(seq 50); do grep -q ready "$scratch/relay.log" 2>/dev/null && return 0; sleep 0.1; done
+  echo "the line relay did not start" >&2
+  return 1
+}
+stop_relay() { [ -n "${relay_pid:-}" ] && kill "$relay_pid" 2>/dev/null || true; relay_pid=; }
+# The most connections open at once through the relay since its log had $1 lines.
+connections_since() { tail -n +$(($1 + 1)) "$scratch/relay.log" | awk '$1 == "open" && $2 > max { max = $2 } END { print max + 0 }'; }
+
+# One row: release 130 (400 files of 2-128 KiB) over the line with round trip $1, one way
+# to the server ($2): curl fetching the files and ours updating a fresh installation, best
+# of three alternating rounds, beside the time the line needs for the bytes alone.
+long_line_row() {
+  local rtt=$1 way=$2 theirs=999 ours=999 report="" logged connections t result seconds_ours
+  (cd "$scratch/treeG" && find . -type f | sed 's|^\./||') | while read -r file; do
+    printf 'url = "%s/130/files/%s"\noutput = "%s/fetched/%s"\n' "${line_base[$way]}" "$file" "$scratch" "$file"
+  done > "$scratch/line.curl"
+  for round in 1 2 3; do
+    rm -rf "$scratch/fetched"
+    t=$(seconds curl -s ${line_curl[$way]} --create-dirs --parallel -K "$scratch/line.curl")
+    theirs=$(awk -v a="$theirs" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
+    rm -rf "$scratch/install"
+    mkdir -p "$scratch/install"
+    printf '[update]\nstreams=6\n' > "$scratch/install/update.ini"
+    printf '[mirrors]\nsize=1\n1\\mirror=far\n[far]\nurl=%s\n' "${line_base[$way]}" > "$scratch/install/mirrors.ini"
+    logged=$(wc -l < "$scratch/relay.log")
+    result=$(TMPDIR="$scratch/tmp" "$bench" update "$scratch/install" 130)
+    diff -rq -x update.ini -x mirrors.ini "$scratch/treeG" "$scratch/install" >/dev/null
+    seconds_ours=$(echo "$result" | sed -n 's/.* in \([0-9.]*\) s.*/\1/p')
+    if awk -v a="$seconds_ours" -v b="$ours" 'BEGIN { exit !(a < b) }'; then
+      ours=$seconds_ours
+      report=$result
+      connections=$(connections_since "$logged")
+    fi
+  done
+  rm -rf "$scratch/fetched" "$scratch/install"
+  local first bytes_time label target
+  first=$(echo "$report" | sed -n 's/.*first file requested after \([0-9.]*\) s.*/\1/p')
+  bytes_time=$(awk -v b="$line_bytes" -v r="$line_mbit" 'BEGIN { printf "%.3f", b * 8 / (r * 1e6) }')
+  label=$([ "$way" = http ] && echo "plain HTTP" || echo "HTTPS, HTTP/2")
+  echo "== (g) $label, $line_mbit Mbit/s, $rtt ms round trip: 400 files of 2-128 KiB, $line_bytes bytes"
+  echo "the bytes alone:   $bytes_time s"
+  echo "curl, ${line_curl_label[$way]}: ${theirs} s (best of 3)"
+  echo "ours (a whole update of a fresh installation): $report (best of 3)"
+  echo "first file requested after $(awk -v f="$first" -v r="$rtt" 'BEGIN { printf "%.1f", f * 1000 / r }')" \
+    "round trips; at most $connections connections open at once"
+  if [ "$rtt" -le 60 ]; then
+    target=1.10
+  elif [ "$way" = https2 ]; then
+    target=1.30
+  fi
+  [ -n "${target:-}" ] && echo "time ours / the bytes alone: $(ratio "$ours" "$bytes_time") (target <= $target)" \
+    || echo "time ours / the bytes alone: $(ratio "$ours" "$bytes_time")"
+  if [ "$way" = http ]; then
+    echo "time ours / curl: $(ratio "$ours" "$theirs") (target <= 1.00)"
+  else
+    echo "time ours / curl: $(ratio "$ours" "$theirs")"
+  fi
+}
+
+want g && {
+mkdir -p "$scratch/treeG/data" "$scratch/tmp"
+line_bytes=0
+n=0
+# Sizes drawn with a fixed seed, so that every run has the same release.
+for size in $(awk 'BEGIN { srand(130); for (i = 1; i <= 400; i++) print int(2048 + rand() * (131072 - 2048)) }'); do
+  line_bytes=$((line_bytes + size))
+  n=$((n + 1))
+  head -c "$size" /dev/urandom > "$scratch/treeG/data/f$n.bin"
+done
+"$release" --version 130 --key "$key" "$scratch/treeG" "$scratch/www" >/dev/null
+trap 'stop_relay; cleanup' EXIT
+for rtt in 150 60; do
+  start_relay "$rtt"
+  long_line_row "$rtt" http
+  long_line_row "$rtt" https2
+done
+stop_relay
+}
