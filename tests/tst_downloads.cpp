@@ -59,6 +59,7 @@ private slots:
     void cancelledWaitingTaskNeverStarts();
 
     void fileListDownloadsAndChecks();
+    void mirrorFailingMidFlightGivesEveryDownloadBack();
     void corruptCopyDropsItsMirror();
     void twoCorruptMirrorsEndTheList();
     void emptyListNeedsNothing();
@@ -634,6 +635,33 @@ void DownloadsTest::fileListDownloadsAndChecks()
         QCOMPARE(md5Of(readAll(dir->filePath(file.relativePath))), file.md5.toLower());
     QCOMPARE(log.first(), QStringLiteral("Downloading files"));
     QCOMPARE(log.filter(QRegularExpression("^Downloading client/.* finished$")).size(), 4);
+}
+
+// m1 cuts every reply after its first bytes while m2 serves: every download m1 held goes
+// back to the registry and is fetched from m2; nothing is left counted as in use.
+void DownloadsTest::mirrorFailingMidFlightGivesEveryDownloadBack()
+{
+    useMirrors({"m1", "m2"});
+    server->setPrefixRule(served("m1", "client/"), Rule{Behaviour::CloseAfter, 200, 100, 0});
+    QList<FileDownloadSpecification> list;
+    for (int i = 0; i < 12; ++i) {
+        const QByteArray content = sampleContent(2000 + i);
+        server->setFile(served("m1", QStringLiteral("client/f%1.bin").arg(i)), content);
+        server->setFile(served("m2", QStringLiteral("client/f%1.bin").arg(i)), content);
+        list << FileDownloadSpecification{"client", QStringLiteral("f%1.bin").arg(i), md5Of(content),
+                                          quint64(content.size())};
+    }
+    DownloadFileListTaskSpecification task(&list, manager.get(), mirrors.get(), configuration.get(), nullptr, 1.0);
+    record(&task);
+    task.execute();
+    QVERIFY(waitForEnd(task));
+
+    QCOMPARE(task.getState(), Finished);
+    for (const FileDownloadSpecification& file : list)
+        QCOMPARE(md5Of(readAll(dir->filePath(file.relativePath))), file.md5);
+    QVERIFY(log.contains(QStringLiteral("Mirror m1 failed too many times, removing")));
+    for (const FTPSiteAccessData& mirror : mirrors->list())
+        QCOMPARE(mirror.useCount, 0);
 }
 
 void DownloadsTest::corruptCopyDropsItsMirror()
