@@ -195,8 +195,11 @@ void DownloadTaskSpecification::onMetaDataChanged()
         if (status.toInt() == 200)
             startFromZero();
     }
+    // Under a cap more streams would not be faster, and Qt's HTTP/2 keeps receiving what the
+    // cap holds back into memory: each stream in flight could hold its whole file there.
     if (status.isValid())
-        mirrors->setMultiplexed(mirror.name, reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool());
+        mirrors->setMultiplexed(mirror.name, reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool() &&
+                                                 BandwidthLimiter::global().bytesPerSecond() == 0);
     if (!status.isValid() || status.toInt() == 200) {
         // The announced length is the first total the reply reports; downloadProgress may
         // come much later, as Qt throttles it.

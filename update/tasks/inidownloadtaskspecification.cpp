@@ -16,6 +16,23 @@ namespace {
 
 constexpr qreal downloadShare = 0.3333;
 
+// The product ini and its signature, fetched at the same time: the check needs both, and
+// the second costs no round trip of its own.
+class BothDownloadsTaskSpecification : public ComposedTaskSpecification
+{
+public:
+    BothDownloadsTaskSpecification(QObject* parent, qreal parentProgressRange)
+        : ComposedTaskSpecification(2, parentProgressRange, parent)
+    {
+    }
+
+    void execute() override
+    {
+        state = Running;
+        executeSubTasks();
+    }
+};
+
 } // namespace
 
 IniDownloadTaskSpecification::IniDownloadTaskSpecification(QNetworkAccessManager* networkManager, Mirrors* mirrors,
@@ -36,21 +53,27 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
     const QString name = configuration->clientType + QLatin1String(".ini");
     const QString local = localIniPath();
-    qreal checkShare = 1.0;
     iniDownload = nullptr;
+    QStringList missing;
     for (const QString& suffix : {QString(), QStringLiteral(".sig")}) {
         for (const QString& line : clearSessionPath(configuration->tempDir, name + suffix))
             emit message(line);
         // The first try uses what an interrupted run left; a retry fetches afresh.
-        if (attempts == 0 && QFileInfo::exists(local + suffix))
-            continue;
-        auto* download = new DownloadTaskSpecification(networkManager, mirrors, name + suffix, local + suffix, -1,
-                                                       this, downloadShare);
-        if (suffix.isEmpty())
-            iniDownload = download;
-        download->setSizeLimit(suffix.isEmpty() ? maxProductIniBytes : CheckSigFunc::maxSignatureBytes);
-        addSubTask(download);
-        checkShare -= downloadShare;
+        if (attempts > 0 || !QFileInfo::exists(local + suffix))
+            missing << suffix;
+    }
+    const qreal checkShare = 1.0 - downloadShare * missing.size();
+    if (!missing.isEmpty()) {
+        auto* downloads = new BothDownloadsTaskSpecification(this, 1.0 - checkShare);
+        for (const QString& suffix : std::as_const(missing)) {
+            auto* download = new DownloadTaskSpecification(networkManager, mirrors, name + suffix, local + suffix,
+                                                           -1, downloads, 1.0 / missing.size());
+            if (suffix.isEmpty())
+                iniDownload = download;
+            download->setSizeLimit(suffix.isEmpty() ? maxProductIniBytes : CheckSigFunc::maxSignatureBytes);
+            downloads->addSubTask(download);
+        }
+        addSubTask(downloads);
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkShare);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this, &IniDownloadTaskSpecification::onSigCheckDone);

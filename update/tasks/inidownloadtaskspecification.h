@@ -8,8 +8,8 @@ class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-// Gets the product ini and its signature into the temporary directory and verifies the
-// signature. Copies left by an interrupted run are used on the first try; a failed
+// Gets the product ini and its signature into the temporary directory, both at once, and
+// verifies the signature. Copies left by an interrupted run are used on the first try; a failed
 // verification fetches both again, up to 1000 times. A signed product ini names its release
 // in the lines before its first section ("version" and "type"; keys read without regard to
 // case or the spaces around "="; older releases have none). One that names another version
