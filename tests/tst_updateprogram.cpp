@@ -137,7 +137,8 @@ void UpdateProgramTest::runs()
     const QString output = QString::fromLocal8Bit(process.readAll()) +
                            QString::fromUtf8(readAll(scene->stateDir() + "/voxmere/update.log"));
     QVERIFY2(ended, qPrintable(output));
-    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(process.exitCode() == exitCode,
+             qPrintable(QStringLiteral("exit %1, expected %2: %3").arg(process.exitCode()).arg(exitCode).arg(output)));
     QVERIFY2(output.contains(says), qPrintable(output));
     if (setup == "read-only") // nothing downloaded, no session folder left behind
         QCOMPARE(QDir(scene->tempDir()).entryList({"voxmere_temp_*"}, QDir::AllEntries | QDir::Hidden), QStringList());

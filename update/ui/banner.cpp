@@ -15,7 +15,16 @@ Banner::Banner(QObject* parent, const UpdateServer& server)
 
 void Banner::run()
 {
-    QHostInfo::lookupHost(QString::fromLatin1(server.host), this, &Banner::onResolved);
+    // An address needs no lookup, and leaves no lookup running when the program ends at once
+    // (a configuration that cannot be used), whose pending answer would never be freed.
+    const QHostAddress address(QString::fromLatin1(server.host));
+    if (address.isNull()) {
+        QHostInfo::lookupHost(QString::fromLatin1(server.host), this, &Banner::onResolved);
+        return;
+    }
+    QHostInfo info;
+    info.setAddresses({address});
+    onResolved(info);
 }
 
 void Banner::onResolved(const QHostInfo& info)
