@@ -153,7 +153,6 @@ void Mirrors::releaseMirror(const QString& name)
     emit slotFreed();
 }
 
-
 void Mirrors::addMirrorError(const QString& name)
 {
     const int index = getMirrorIndex(name);
