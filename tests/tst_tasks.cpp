@@ -225,7 +225,8 @@ void TasksTest::userCanceledOnPlainTaskEndsNothing()
 // Each row: the limit of parallel sub-tasks, the sub-tasks ("A", or "A!" for one that
 // finishes inside execute(), "A^" for one that honours a user cancel, "A~" for one that
 // aborts when a sibling is cancelled), the test's actions in order ("B:error" ends B,
-// "cancel" asks the composite to stop), the expected log and the composite's end.
+// "cancel" asks the composite to stop, "widen N" raises its limit), the expected log and
+// the composite's end.
 void TasksTest::composite_data()
 {
     QTest::addColumn<int>("maxParallel");
@@ -279,6 +280,12 @@ void TasksTest::composite_data()
         << 1 << QStringList({"A", "B"}) << QStringList({"cancel", "A:finish"})
         << QStringList({"start A", "returned A", "A finish"}) << int(UserCanceled);
 
+    QTest::newRow("a raised limit starts more at once")
+        << 1 << QStringList({"A", "B", "C"}) << QStringList({"widen 3", "A:finish", "B:finish", "C:finish"})
+        << QStringList({"start A", "returned A", "start B", "returned B", "start C", "returned C", "A finish",
+                        "B finish", "C finish"})
+        << int(Finished);
+
     // Each running sub-task hears of the user's cancel itself, not as a sibling's failure.
     QTest::newRow("user cancel honoured by the running sub-tasks")
         << 2 << QStringList({"A^", "B^~", "C^"}) << QStringList({"cancel"})
@@ -314,6 +321,8 @@ void TasksTest::composite()
     for (const QString& action : actions) {
         if (action == QLatin1String("cancel")) {
             composite.userCanceled();
+        } else if (action.startsWith(QLatin1String("widen "))) {
+            composite.raiseMaxParallel(action.section(' ', 1).toInt());
         } else {
             ScriptedTask* task = byName.value(action.section(':', 0, 0));
             QVERIFY2(task && task->getState() == Running, qPrintable("not running: " + action));

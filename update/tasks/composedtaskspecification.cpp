@@ -50,6 +50,18 @@ void ComposedTaskSpecification::executeSubTasks()
         emit startNextTask();
 }
 
+void ComposedTaskSpecification::raiseMaxParallel(int limit)
+{
+    const int more = limit - maxParallel;
+    if (more <= 0)
+        return;
+    maxParallel = limit;
+    if (state == Running && !doneReported) {
+        for (int i = 0; i < more; ++i)
+            emit startNextTask();
+    }
+}
+
 void ComposedTaskSpecification::onStartNextTask()
 {
     if (!pendingTasks.isEmpty() && !cancelPropagated && !cancelRequested) {

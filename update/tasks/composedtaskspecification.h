@@ -19,6 +19,8 @@ public:
 
     void addSubTask(TaskSpecification* subTask);
     void executeSubTasks();
+    // Lets more sub-tasks run at once; running, it starts the ones the new limit allows.
+    void raiseMaxParallel(int limit);
     TaskState getStateFromSubTasks() const;
     void clearSubTasks();
 

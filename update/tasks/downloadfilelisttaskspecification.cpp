@@ -12,13 +12,16 @@ DownloadFileListTaskSpecification::DownloadFileListTaskSpecification(QList<FileD
                                                                      QNetworkAccessManager* networkManager,
                                                                      Mirrors* mirrors, Configuration* configuration,
                                                                      QObject* parent, qreal parentProgressRange)
-    : ComposedTaskSpecification(configuration->downloadConcurrency * Mirrors::downloadsPerConnection,
-                                parentProgressRange, parent),
+    : ComposedTaskSpecification(configuration->downloadConcurrency, parentProgressRange, parent),
       downloadList(downloadList), networkManager(networkManager), mirrors(mirrors), configuration(configuration)
 {
-    // The files run as many at once as HTTP/2 connections could carry; the registry keeps
-    // them to the streams the user allows (a download on a connection of its own takes one).
+    // The registry keeps the downloads to the streams the user allows (a download on a
+    // connection of its own takes one). Once a mirror carries streams over HTTP/2, as many
+    // files run as such connections could carry; until then, no more than could download.
     mirrors->setStreams(configuration->downloadConcurrency);
+    connect(mirrors, &Mirrors::multiplexedMirrorFound, this, [this] {
+        raiseMaxParallel(this->configuration->downloadConcurrency * Mirrors::downloadsPerConnection);
+    });
 }
 
 void DownloadFileListTaskSpecification::execute()

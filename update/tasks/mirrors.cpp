@@ -128,8 +128,10 @@ void Mirrors::setMultiplexed(const QString& name, bool multiplexed)
     if (index < 0 || mirrors.at(index).multiplexed == multiplexed)
         return;
     mirrors[index].multiplexed = multiplexed;
-    if (multiplexed)
+    if (multiplexed) {
+        emit multiplexedMirrorFound();
         emit slotFreed(); // it can take more now
+    }
 }
 
 void Mirrors::addReceived(const QString& name, qint64 bytes)

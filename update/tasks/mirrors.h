@@ -76,6 +76,8 @@ public:
 signals:
     // A download gave its mirror's slot back: who waits for one may ask again.
     void slotFreed();
+    // A mirror was found to carry its downloads as streams of one connection.
+    void multiplexedMirrorFound();
     void fatalError(QString errorMessage);
     void message(QString message);
 
