@@ -25,8 +25,9 @@ struct FTPSiteAccessData
     qint64 lastErrorMs = -1;   // when its last error was counted, on the registry's clock
 };
 
-// The mirrors of one update: read once, handed out by a random choice weighted by free
-// slots, taken back when a download ends, and dropped after too many errors.
+// The mirrors of one update: read once, handed out by a random choice weighted by the
+// downloads each can take now, taken back when a download ends, and dropped after too many
+// errors.
 //
 // A slot is a connection. Over HTTP/1.1 a connection carries one download at a time, so
 // latency costs a round trip per file; a mirror whose replies come over HTTP/2 carries
